@@ -1,0 +1,17 @@
+#pragma once
+// Small text helpers shared by the settings, log and protocol code.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Drops every character of code 0 to 32 from both ends.
+std::string TrimControl(std::string_view text);
+
+// Whole-number conversion: leading blanks, an optional sign, then decimal digits or hexadecimal
+// digits after "$", "x", "X", "0x" or "0X"; nothing may follow; the value must fit 32 bits signed.
+// Throws EConvertError "'<text>' is not a valid integer value".
+int32_t TextToInt(const std::string& text);
+
+// Same rule without throwing.
+bool TryTextToInt(const std::string& text, int32_t& value);

@@ -1,0 +1,60 @@
+#pragma once
+// The operating-system layer. One implementation file per platform (*_posix.cpp, *_win32.cpp).
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/Clock.h"
+
+namespace platform {
+
+// The path separator of the platform ("/" or "\").
+char PathSeparator();
+
+// The full path of the running executable, as the system reports it; empty when unknown.
+std::string ExecutablePath();
+
+// The system's local date and time with milliseconds.
+LocalDateTime SystemLocalNow();
+
+// Replaces the file's whole content so that a crash, a kill or a full disk leaves the old content or
+// the new, never a mix (a temporary file beside it, flushed, then renamed over it).
+// Returns false when the write was refused; the old file then stays as it was.
+bool ReplaceFileAtomically(const std::string& path, const std::string& content);
+
+// An open serial port, exclusively held until the object is destroyed (which closes it).
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+    // Writes up to size bytes; returns the count written, or -1 on failure.
+    virtual long Write(const char* data, std::size_t size) = 0;
+    // Bytes in the receive queue, or -1 when the port failed (hang-up, device gone).
+    virtual long BytesWaiting() = 0;
+    // Reads up to size bytes that are already there, without waiting; -1 on failure.
+    virtual long Read(char* buffer, std::size_t size) = 0;
+    // Blocks until input arrives, the port fails, or timeoutMs passes. Returns false on failure.
+    virtual bool WaitReadable(int timeoutMs) = 0;
+    // Throws away everything in the receive queue.
+    virtual void PurgeInput() = 0;
+};
+
+// Opens the device exclusively and sets it up raw at the given baud rate, 8N1.
+// Returns nullptr on any failure, and then nothing stays open.
+std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& devicePath, int32_t baudRate);
+
+// The device that serves port number n: appDir + "ports/comN" when it exists, else the fixed map.
+// Empty when n has no device in the map.
+std::string PortDevicePath(const std::string& appDir, int portNumber);
+
+struct SerialPortEntry {
+    std::string name;       // "COM3"
+    std::string devicePath; // what it opens
+};
+
+// Every port whose device exists, ascending by number, leaving out serial devices without a UART.
+std::vector<SerialPortEntry> EnumerateSerialPorts(const std::string& appDir);
+
+} // namespace platform

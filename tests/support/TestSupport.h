@@ -1,0 +1,53 @@
+#pragma once
+// Helpers shared by the tests: temporary directories, waiting for a condition, the simulated supply.
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    // The directory path, ending in "/".
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Polls the condition until it holds or the limit passes; returns its last value.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+
+// A running psu-sim, registered as appDir/ports/comN; stopped (SIGTERM) when destroyed.
+class SimProcess {
+public:
+    // Starts psu-sim --appdir appDir --port port plus extra options and waits until it serves.
+    SimProcess(const std::string& appDir, int port, const std::vector<std::string>& options = {});
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    // The port name it printed ("COM7").
+    const std::string& portName() const { return portName_; }
+    pid_t pid() const { return pid_; }
+    // Sends SIGTERM and waits for the exit; returns the exit status as waitpid gives it.
+    int stop();
+
+private:
+    pid_t pid_ = -1;
+    std::string portName_;
+};
+
+} // namespace testsupport

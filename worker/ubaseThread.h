@@ -1,0 +1,113 @@
+#pragma once
+// The acquisition worker: one thread that, each Interval, sends at most one queued line and polls
+// the readings, handing them to the window thread. Free of Qt: it reaches the window through
+// ISyncCaller and IReadingsView.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+// Runs a routine on the window thread while the caller waits; an exception thrown by the routine
+// is rethrown in the caller.
+class ISyncCaller {
+public:
+    virtual ~ISyncCaller() = default;
+    virtual void Synchronize(const std::function<void()>& routine) = 0;
+};
+
+// What the worker changes in the window; called on the window thread only.
+class IReadingsView {
+public:
+    virtual ~IReadingsView() = default;
+    // One point per chart: (sample, volts), (sample, amperes), (sample, watts).
+    virtual void AppendSample(double sample, double volts, double amperes, double watts) = 0;
+    virtual void ShowReadingTexts(const std::string& volts, const std::string& amperes,
+                                  const std::string& watts) = 0;
+};
+
+// First in, first out; every append and every take happens whole.
+class TCommandQueue {
+public:
+    void Append(std::string line);
+    // Takes and removes the first line, as one step; empty when there is none.
+    std::optional<std::string> TakeFirst();
+    std::size_t Count() const;
+    void Clear();
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<std::string> lines_;
+};
+
+// A manual-reset event with a timed wait.
+class TEvent {
+public:
+    explicit TEvent(bool signalled) : signalled_(signalled) {}
+    void Set();
+    void Reset();
+    // True when signalled within timeoutMs.
+    bool WaitFor(int32_t timeoutMs);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool signalled_;
+};
+
+class TbaseThread;
+
+extern TCommandQueue CommandQueue;
+extern std::atomic<bool> StopRequested;
+// The one running worker, or nullptr; cleared by the worker as its last act.
+extern std::atomic<TbaseThread*> Worker;
+// "READ:ALL?", set when the window is created.
+extern std::string PollCommand;
+
+class TbaseThread {
+public:
+    TbaseThread(ISyncCaller& sync, IReadingsView& view);
+    virtual ~TbaseThread();
+    TbaseThread(const TbaseThread&) = delete;
+    TbaseThread& operator=(const TbaseThread&) = delete;
+
+    // Starts the thread. From then on the worker owns itself: it deletes itself on its own thread
+    // when its loop ends. Throws std::runtime_error "Thread creation error: ..." when refused.
+    void Start();
+
+    // Asks this worker alone to end at its next stop test.
+    void RequestStop() { stopFlag_ = true; }
+
+    int32_t SampleCount = 0;
+    int32_t Interval = 1000;
+    // Poll replies that did not parse and were dropped whole.
+    std::atomic<int64_t> DroppedReplies{0};
+
+    // Run on the window thread inside the synchronised call.
+    void ParseReadings(const std::string& reply);
+    void ShowReadings();
+
+protected:
+    virtual void Execute();
+    virtual void SendQueuedCommand();
+    virtual void PollReadings();
+    void WaitInterval(int32_t milliseconds);
+    bool ShouldStop() const;
+    // One transaction with ComPortName and ComBaudRate, reply awaited.
+    std::string Transact(const std::string& command);
+
+    TEvent WaitEvent{true};
+    ISyncCaller& sync_;
+    IReadingsView& view_;
+
+private:
+    static void ThreadBody(TbaseThread* self);
+
+    std::atomic<bool> stopFlag_{false};
+    std::string LastVoltageText, LastCurrentText, LastPowerText;
+    double lastVolts_ = 0, lastAmperes_ = 0, lastWatts_ = 0;
+};
