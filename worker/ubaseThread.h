@@ -97,8 +97,8 @@ protected:
     virtual void PollReadings();
     void WaitInterval(int32_t milliseconds);
     bool ShouldStop() const;
-    // One transaction with ComPortName and ComBaudRate, reply awaited.
-    std::string Transact(const std::string& command);
+    // One transaction with ComPortName and ComBaudRate, reply awaited; tests replace it.
+    virtual std::string Transact(const std::string& command);
 
     TEvent WaitEvent{true};
     ISyncCaller& sync_;
