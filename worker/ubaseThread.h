@@ -109,5 +109,4 @@ private:
 
     std::atomic<bool> stopFlag_{false};
     std::string LastVoltageText, LastCurrentText, LastPowerText;
-    double lastVolts_ = 0, lastAmperes_ = 0, lastWatts_ = 0;
 };
