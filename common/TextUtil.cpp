@@ -1,0 +1,79 @@
+#include "common/TextUtil.h"
+
+#include <cstdint>
+#include <limits>
+
+#include "common/Errors.h"
+
+std::string TrimControl(std::string_view text) {
+    auto isControl = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && isControl(text[begin]))
+        ++begin;
+    while (end > begin && isControl(text[end - 1]))
+        --end;
+    return std::string(text.substr(begin, end - begin));
+}
+
+namespace {
+
+int DigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return 99;
+}
+
+// Length of a hexadecimal prefix at pos ("$", "x", "X", "0x", "0X"), or 0 when there is none.
+size_t HexPrefixLength(const std::string& text, size_t pos) {
+    if (pos >= text.size())
+        return 0;
+    const char c = text[pos];
+    if (c == '$' || c == 'x' || c == 'X')
+        return 1;
+    if (c == '0' && pos + 1 < text.size() && (text[pos + 1] == 'x' || text[pos + 1] == 'X'))
+        return 2;
+    return 0;
+}
+
+} // namespace
+
+bool TryTextToInt(const std::string& text, int32_t& value) {
+    size_t pos = 0;
+    while (pos < text.size() && text[pos] == ' ')
+        ++pos;
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    const size_t prefix = HexPrefixLength(text, pos);
+    const int base = prefix ? 16 : 10;
+    pos += prefix;
+    if (pos == text.size())
+        return false;
+    // The magnitude may reach 2^31 for the most negative value; one step past it already fails.
+    const int64_t limit = negative ? int64_t{1} << 31 : std::numeric_limits<int32_t>::max();
+    int64_t magnitude = 0;
+    for (; pos < text.size(); ++pos) {
+        const int digit = DigitValue(text[pos]);
+        if (digit >= base)
+            return false;
+        magnitude = magnitude * base + digit;
+        if (magnitude > limit)
+            return false;
+    }
+    value = static_cast<int32_t>(negative ? -magnitude : magnitude);
+    return true;
+}
+
+int32_t TextToInt(const std::string& text) {
+    int32_t value = 0;
+    if (!TryTextToInt(text, value))
+        throw EConvertError("'" + text + "' is not a valid integer value");
+    return value;
+}
