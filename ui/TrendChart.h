@@ -1,0 +1,41 @@
+#pragma once
+// One trend chart: a titled line series over the sample number, a value axis whose range the
+// window sets, a grid band, and a legend whose check box hides and shows the line.
+
+#include <qcustomplot.h>
+
+class TrendChart : public QCustomPlot {
+    Q_OBJECT
+public:
+    TrendChart(const QString& objectName, const QString& seriesTitle, QWidget* parent);
+
+    // Value-axis limits, set one at a time; a bad order throws std::runtime_error with the
+    // engine's message and leaves the range as it was.
+    void SetLeftMinimum(double minimum);
+    void SetLeftMaximum(double maximum);
+
+    // Adds a point in order of x and schedules a redraw.
+    void AppendPoint(double x, double y);
+
+    QCPGraph* series() const { return series_; }
+    bool seriesShown() const;
+    void setSeriesShown(bool shown);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void FollowSamples();
+    void ShowWholeHistory();
+
+    QCPGraph* series_ = nullptr;
+    double leftMinimum_ = 0;
+    double leftMaximum_ = 0;
+    bool zoomed_ = false; // the operator zoomed or panned: new points leave the view alone
+    bool panning_ = false;
+    QPoint panStart_;
+    QCPRange panKeyStart_, panValueStart_;
+};
