@@ -1,0 +1,150 @@
+#include "WorkerTestSupport.h"
+
+#include <stdexcept>
+
+namespace workertest {
+
+// ---- RecordingView ---------------------------------------------------------------------------
+
+void RecordingView::AppendSample(double sample, double volts, double amperes, double watts) {
+    std::lock_guard lock(mutex_);
+    if (failAppends_)
+        throw std::logic_error("chart refused the point");
+    samples_.push_back({sample, volts, amperes, watts});
+    threads_.push_back(std::this_thread::get_id());
+}
+
+void RecordingView::ShowReadingTexts(const std::string& volts, const std::string& amperes,
+                                     const std::string& watts) {
+    std::lock_guard lock(mutex_);
+    shown_.push_back({volts, amperes, watts});
+    threads_.push_back(std::this_thread::get_id());
+}
+
+std::vector<Sample> RecordingView::samples() const {
+    std::lock_guard lock(mutex_);
+    return samples_;
+}
+
+std::vector<Texts> RecordingView::shown() const {
+    std::lock_guard lock(mutex_);
+    return shown_;
+}
+
+std::vector<std::thread::id> RecordingView::callerThreads() const {
+    std::lock_guard lock(mutex_);
+    return threads_;
+}
+
+void RecordingView::FailAppends() {
+    std::lock_guard lock(mutex_);
+    failAppends_ = true;
+}
+
+// ---- WindowThread ----------------------------------------------------------------------------
+
+WindowThread::WindowThread() : thread_([this] { Run(); }) {}
+
+WindowThread::~WindowThread() {
+    {
+        std::lock_guard lock(mutex_);
+        done_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void WindowThread::Synchronize(const std::function<void()>& routine) {
+    std::packaged_task<void()> task(routine);
+    std::future<void> result = task.get_future();
+    {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+    }
+    wake_.notify_all();
+    result.get(); // rethrows what the routine threw
+}
+
+void WindowThread::Run() {
+    std::unique_lock lock(mutex_);
+    while (true) {
+        wake_.wait(lock, [this] { return done_ || !tasks_.empty(); });
+        if (tasks_.empty())
+            return;
+        std::packaged_task<void()> task = std::move(tasks_.front());
+        tasks_.pop_front();
+        lock.unlock();
+        task();
+        lock.lock();
+    }
+}
+
+// ---- Script ----------------------------------------------------------------------------------
+
+void Script::AddPollReplies(std::initializer_list<std::string> replies) {
+    std::lock_guard lock(mutex_);
+    pollReplies_.insert(pollReplies_.end(), replies);
+}
+
+void Script::FailPolls() {
+    std::lock_guard lock(mutex_);
+    failPolls_ = true;
+}
+
+void Script::BlockOn(const std::string& command) {
+    std::lock_guard lock(mutex_);
+    blockOn_ = command;
+}
+
+bool Script::Blocked() const {
+    std::lock_guard lock(mutex_);
+    return blocked_;
+}
+
+void Script::Release() {
+    {
+        std::lock_guard lock(mutex_);
+        release_ = true;
+    }
+    released_.notify_all();
+}
+
+std::vector<std::string> Script::sent() const {
+    std::lock_guard lock(mutex_);
+    return sent_;
+}
+
+std::size_t Script::SentCount() const {
+    std::lock_guard lock(mutex_);
+    return sent_.size();
+}
+
+int64_t Script::droppedAtEnd() const {
+    std::lock_guard lock(mutex_);
+    return droppedAtEnd_;
+}
+
+std::string Script::Answer(const std::string& command) {
+    std::unique_lock lock(mutex_);
+    sent_.push_back(command);
+    if (!blockOn_.empty() && command == blockOn_ && !blocked_) {
+        blocked_ = true;
+        released_.wait(lock, [this] { return release_; });
+    }
+    if (command != PollCommand)
+        return "OK";
+    if (failPolls_)
+        throw std::runtime_error("port exploded");
+    if (pollReplies_.empty())
+        return {};
+    std::string reply = std::move(pollReplies_.front());
+    pollReplies_.pop_front();
+    return reply;
+}
+
+void Script::RecordEnd(int64_t droppedReplies) {
+    std::lock_guard lock(mutex_);
+    droppedAtEnd_ = droppedReplies;
+}
+
+} // namespace workertest
