@@ -1,0 +1,53 @@
+// Port enumeration over real devices: links in ports/ to pseudo-terminals.
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "PtyPeer.h"
+#include "common/uCheckAll.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+int PortNumberOf(const std::string& name) {
+    return std::stoi(name.substr(3));
+}
+
+TEST(PortEnumeration, ListsLinkedPortsAscendingAndSkipsDanglingLinks) {
+    testsupport::TempDir dir;
+    serialtest::PtyPeer peer;
+    peer.LinkAs(dir.path(), 5);
+    peer.LinkAs(dir.path(), 2);
+    std::filesystem::create_symlink(dir.path() + "gone", dir.path() + "ports/com150");
+
+    const auto ports = platform::EnumerateSerialPorts(dir.path());
+
+    std::vector<std::string> linked;
+    for (const auto& port : ports) {
+        if (port.devicePath.rfind(dir.path(), 0) == 0)
+            linked.push_back(port.name + "=" + port.devicePath);
+    }
+    EXPECT_EQ(linked, (std::vector<std::string>{"COM2=" + dir.path() + "ports/com2",
+                                                "COM5=" + dir.path() + "ports/com5"}));
+    for (std::size_t i = 1; i < ports.size(); ++i)
+        EXPECT_LT(PortNumberOf(ports[i - 1].name), PortNumberOf(ports[i].name));
+}
+
+TEST(PortEnumeration, ListSerialPortsNamesThePortsOfAppDir) {
+    testsupport::TempDir dir;
+    serialtest::PtyPeer peer;
+    peer.LinkAs(dir.path(), 40);
+    peer.LinkAs(dir.path(), 9);
+    const std::string saved = AppDir;
+    AppDir = dir.path();
+    const std::vector<std::string> names = ListSerialPorts();
+    AppDir = saved;
+
+    const auto nine = std::find(names.begin(), names.end(), "COM9");
+    const auto forty = std::find(names.begin(), names.end(), "COM40");
+    ASSERT_NE(nine, names.end());
+    ASSERT_NE(forty, names.end());
+    EXPECT_LT(nine, forty);
+}
+
+} // namespace
