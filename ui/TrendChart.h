@@ -13,6 +13,8 @@ public:
     // engine's message and leaves the range as it was.
     void SetLeftMinimum(double minimum);
     void SetLeftMaximum(double maximum);
+    double leftMinimum() const { return leftMinimum_; }
+    double leftMaximum() const { return leftMaximum_; }
 
     // Adds a point in order of x and schedules a redraw.
     void AppendPoint(double x, double y);

@@ -1,0 +1,86 @@
+#include "WindowFixture.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+
+BoxAnswerer::BoxAnswerer() : timer_(new QTimer) {
+    timer_->setInterval(20);
+    QObject::connect(timer_, &QTimer::timeout, [this] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen.shown = true;
+        seen.title = box->windowTitle();
+        seen.text = box->text();
+        seen.icon = box->icon();
+        box->button(QMessageBox::Ok)->click();
+    });
+    timer_->start();
+}
+
+BoxAnswerer::~BoxAnswerer() {
+    delete timer_;
+}
+
+bool PumpFor(const std::function<bool()>& condition, int limitMs) {
+    return QTest::qWaitFor(condition, limitMs);
+}
+
+void WindowTest::SetUp() {
+    AppDir = dir.path();
+    ComPortName = "com1";
+    ComBaudRate = 115200;
+    StopRequested = false;
+    RatedVoltage = 0;
+    RatedCurrent = 0;
+    transcriptPath = dir.path() + "transcript.txt";
+}
+
+void WindowTest::TearDown() {
+    if (window && window->isVisible())
+        CloseWindow();
+    // No worker may outlive its window.
+    if (Worker.load()) {
+        StopRequested = true;
+        PumpFor([] { return Worker.load() == nullptr; });
+    }
+    window.reset();
+    sim.reset();
+}
+
+void WindowTest::CreateWindow() {
+    window = std::make_unique<TFrmMain>();
+    window->show();
+    // Focus moves only within the active window.
+    window->activateWindow();
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+}
+
+void WindowTest::StartSim(int port, const std::vector<std::string>& options) {
+    std::vector<std::string> all = {"--noise", "0", "--transcript", transcriptPath};
+    all.insert(all.end(), options.begin(), options.end());
+    sim = std::make_unique<testsupport::SimProcess>(dir.path(), port, all);
+    ComPortName = sim->portName();
+}
+
+void WindowTest::LinkPort(int port, const std::string& device) {
+    std::filesystem::create_directories(dir.path() + "ports");
+    std::filesystem::create_symlink(device, dir.path() + "ports/com" + std::to_string(port));
+}
+
+SeenBox WindowTest::Connect() {
+    BoxAnswerer answerer;
+    window->b1->click();
+    return answerer.seen;
+}
+
+void WindowTest::CloseWindow() {
+    window->close();
+    ASSERT_FALSE(window->isVisible());
+}
+
+std::string WindowTest::Transcript() const {
+    return testsupport::ReadFile(transcriptPath);
+}
