@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 
 namespace sim {
 namespace {
@@ -9,6 +10,11 @@ namespace {
 bool AllDigits(const std::string& text) {
     return !text.empty() && std::all_of(text.begin(), text.end(),
                                         [](unsigned char c) { return std::isdigit(c) != 0; });
+}
+
+// The meter resolves 10 mV and 10 mA; the power is computed from what it shows.
+double ToMeterResolution(double value) {
+    return std::round(value * 100) / 100;
 }
 
 } // namespace
@@ -57,8 +63,8 @@ Reading Supply::Measure() {
     const double amperes = volts / loadOhms_;
     std::uniform_real_distribution<double> jitter(-noise_, noise_);
     Reading reading;
-    reading.volts = std::max(0.0, volts + jitter(random_));
-    reading.amperes = std::max(0.0, amperes + jitter(random_));
+    reading.volts = ToMeterResolution(std::max(0.0, volts + jitter(random_)));
+    reading.amperes = ToMeterResolution(std::max(0.0, amperes + jitter(random_)));
     reading.watts = reading.volts * reading.amperes;
     return reading;
 }
