@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "PtyPeer.h"
+#include "support/PtyPeer.h"
 #include "common/uCheckAll.h"
 #include "support/TestSupport.h"
 

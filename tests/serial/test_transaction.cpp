@@ -9,7 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "PtyPeer.h"
+#include "support/PtyPeer.h"
 #include "common/uCheckAll.h"
 #include "support/TestSupport.h"
 
