@@ -200,8 +200,9 @@ std::string HelpText(const std::string& programName) {
     std::ostringstream out;
     out << "Usage: " << programName << " (--appdir DIR --port N | --link PATH) [options]\n\n"
         << "A simulated adjustable DC supply on a pseudo-terminal. Once it serves, it prints the\n"
-        << "port name (COMN, or PATH with --link) as its first line. SIGINT and SIGTERM end it\n"
-        << "and remove the link.\n\n"
+        << "port name (COMN, or PATH with --link) as its first line. SIGINT, SIGTERM and SIGHUP "
+           "end\n"
+        << "it and remove the link.\n\n"
         << "Commands (lines ended by LF; CR LF is accepted, empty lines are ignored):\n"
         << "  *IDN?            PSU,SIM,1,SN<digits>,V1.0,<model>\n"
         << "  READ:ALL?        <volts>,<amperes>,<watts> with two decimals, e.g. 12.00,1.20,14.40\n"
