@@ -145,33 +145,25 @@ void CheckRegistration(const Options& options) {
         throw UsageError("give --appdir DIR and --port N, or --link PATH (see --help)");
 }
 
-// The help of one option, starting in column kHelpColumn, wrapped before kLineWidth.
-std::string WrappedHelp(const std::string& help, std::size_t column) {
+// The help of one option after its head (head columns wide), wrapped into a column of its own.
+std::string WrappedHelp(const std::string& help, std::size_t head) {
     constexpr std::size_t kHelpColumn = 24;
     constexpr std::size_t kLineWidth = 99;
-    std::string out;
+    const std::string indent(kHelpColumn, ' ');
+    std::string out = head < kHelpColumn ? std::string(kHelpColumn - head, ' ') : "\n" + indent;
+    std::size_t column = kHelpColumn;
     std::istringstream words(help);
-    std::string word;
-    bool lineStart = true;
-    if (column >= kHelpColumn) {
-        out += "\n";
-        column = 0;
-    }
-    out += std::string(kHelpColumn - column, ' ');
-    column = kHelpColumn;
-    while (words >> word) {
-        if (!lineStart && column + 1 + word.size() > kLineWidth) {
-            out += "\n" + std::string(kHelpColumn, ' ');
+    for (std::string word; words >> word;) {
+        if (column > kHelpColumn && column + 1 + word.size() > kLineWidth) {
+            out += "\n" + indent;
             column = kHelpColumn;
-            lineStart = true;
         }
-        if (!lineStart) {
+        if (column > kHelpColumn) {
             out += ' ';
             ++column;
         }
         out += word;
         column += word.size();
-        lineStart = false;
     }
     return out + "\n";
 }
