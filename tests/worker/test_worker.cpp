@@ -159,6 +159,10 @@ const StopWay StopWays[] = {
     {"RequestStop", [](TbaseThread& worker) { worker.RequestStop(); }},
 };
 
+void PrintTo(const StopWay& way, std::ostream* out) {
+    *out << way.name;
+}
+
 std::string StopWayName(const ::testing::TestParamInfo<StopWay>& info) {
     return info.param.name;
 }
