@@ -98,7 +98,12 @@ PortHandle OpenComPort(int32_t portNumber, int32_t baudRate) {
     const std::string devicePath = platform::PortDevicePath(AppDir, portNumber);
     if (devicePath.empty())
         return nullptr;
-    return platform::OpenSerialDevice(devicePath, baudRate);
+    PortHandle port = platform::OpenSerialDevice(devicePath, baudRate);
+    // A late reply to an earlier transaction may still wait in the queue (a device kept open by
+    // its other end keeps it): it belongs to no transaction, so it must not start this reply.
+    if (port)
+        port->PurgeInput();
+    return port;
 }
 
 unsigned ComBytesWaiting(platform::SerialDevice& port) {

@@ -9,8 +9,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "support/PtyPeer.h"
 #include "common/uCheckAll.h"
+#include "support/PtyPeer.h"
 #include "support/TestSupport.h"
 
 using serialtest::LogText;
@@ -242,3 +242,22 @@ TEST_F(TransactionTest, PortNameOpensThePortOfItsNumber) {
 }
 
 } // namespace
+
+TEST_F(TransactionTest, LateReplyToAnEarlierTransactionIsNotTakenByTheNext) {
+    peer_.MakeRaw();
+    peer_.DiscardPending();
+    std::string reply = "stale";
+    ComTransact(std::to_string(kPort), "115200", kCommand, true, reply); // nobody answers
+    ASSERT_EQ(reply, "");
+    // The answer comes after the host gave up; the device's other end keeps it queued.
+    peer_.Send("late\n");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return peer_.SlaveBytesWaiting() == 5; }));
+
+    std::thread far([&] {
+        peer_.ReadLine();
+        peer_.Send("fresh\n");
+    });
+    ComTransact(std::to_string(kPort), "115200", kCommand, true, reply);
+    far.join();
+    EXPECT_EQ(reply, "fresh");
+}
