@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdio>
 #include <locale>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@ struct IdentityCase {
     std::string reply;
     std::string serialNumber, version, model;
 };
+
+void PrintTo(const IdentityCase& c, std::ostream* out) {
+    *out << '"' << c.reply << '"';
+}
 
 class SplitIdentityReplyTest : public ::testing::TestWithParam<IdentityCase> {};
 
@@ -51,6 +56,10 @@ struct RatingCase {
     int32_t current, voltage;
 };
 
+void PrintTo(const RatingCase& c, std::ostream* out) {
+    *out << c.model;
+}
+
 class ModelRatingsTest : public ::testing::TestWithParam<RatingCase> {};
 
 TEST_P(ModelRatingsTest, DerivesMarkCurrentAndVoltage) {
@@ -73,6 +82,10 @@ struct RatingFailure {
     std::string model;
     std::string failingText; // the text the error names
 };
+
+void PrintTo(const RatingFailure& c, std::ostream* out) {
+    *out << '"' << c.model << '"';
+}
 
 class ModelRatingsFailureTest : public ::testing::TestWithParam<RatingFailure> {};
 
@@ -107,6 +120,10 @@ struct ReadingsCase {
     std::string voltage, current, power;
 };
 
+void PrintTo(const ReadingsCase& c, std::ostream* out) {
+    *out << '"' << c.reply << '"';
+}
+
 class SplitReadingsReplyTest : public ::testing::TestWithParam<ReadingsCase> {};
 
 TEST_P(SplitReadingsReplyTest, SplitsAndTrimsThreeTexts) {
@@ -134,6 +151,10 @@ struct NumberCase {
     std::string text;
     double value;
 };
+
+void PrintTo(const NumberCase& c, std::ostream* out) {
+    *out << '"' << c.text << '"';
+}
 
 class MeasurementToDoubleTest : public ::testing::TestWithParam<NumberCase> {};
 
@@ -172,6 +193,10 @@ struct SetpointCase {
     double value;
     std::string text;
 };
+
+void PrintTo(const SetpointCase& c, std::ostream* out) {
+    *out << c.value;
+}
 
 class SetpointTextTest : public ::testing::TestWithParam<SetpointCase> {};
 
