@@ -12,6 +12,11 @@ struct IntCase {
     std::optional<int32_t> value; // nothing = conversion failure
 };
 
+// Names the case by its text, so that test names stay the same from run to run.
+void PrintTo(const IntCase& c, std::ostream* out) {
+    *out << '"' << c.text << '"';
+}
+
 const IntCase kIntCases[] = {
     {"9600", 9600},
     {"0", 0},
