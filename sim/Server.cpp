@@ -125,8 +125,8 @@ std::optional<Clock::time_point> OutputQueue::NextDue() const {
 
 Server::Server(int master, int signalFd, Responder& responder, const Options& options,
                Transcript* transcript, Clock::time_point start)
-    : master_(master), signalFd_(signalFd), responder_(responder), options_(options),
-      transcript_(transcript), start_(start), output_(options) {
+    : master_(master), signalFd_(signalFd), responder_(responder), transcript_(transcript),
+      start_(start), output_(options) {
     if (options.exitAfterMs)
         exitAt_ = start + std::chrono::milliseconds(*options.exitAfterMs);
 }

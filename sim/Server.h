@@ -85,7 +85,6 @@ private:
     int master_;
     int signalFd_;
     Responder& responder_;
-    const Options& options_;
     Transcript* transcript_;
     Clock::time_point start_;
     std::optional<Clock::time_point> exitAt_;
