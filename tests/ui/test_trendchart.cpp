@@ -1,0 +1,103 @@
+// One trend chart as the window sets it up: value-axis limits, the legend's check box, and the
+// operator's zoom, pan and undo.
+
+#include <QTest>
+#include <gtest/gtest.h>
+#include <stdexcept>
+
+#include "ui/TrendChart.h"
+
+namespace {
+
+class TrendChartTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        chart.resize(305, 223);
+        chart.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+        chart.SetLeftMinimum(0);
+        chart.SetLeftMaximum(30);
+        for (int x = 1; x <= 100; ++x)
+            chart.AppendPoint(x, x % 30);
+        chart.replot();
+    }
+
+    QPoint PlotPoint(double fx, double fy) const {
+        const QRect r = chart.axisRect()->rect();
+        return QPoint(r.left() + int(fx * r.width()), r.top() + int(fy * r.height()));
+    }
+
+    void Drag(Qt::MouseButton button, QPoint from, QPoint to) {
+        QTest::mousePress(&chart, button, {}, from);
+        for (int step = 1; step <= 4; ++step) {
+            const QPoint at = from + (to - from) * step / 4;
+            QMouseEvent move(QEvent::MouseMove, at, chart.mapToGlobal(at), Qt::NoButton, button,
+                             Qt::NoModifier);
+            QApplication::sendEvent(&chart, &move);
+        }
+        QTest::mouseRelease(&chart, button, {}, to);
+    }
+
+    TrendChart chart{QStringLiteral("cht"), QStringLiteral("电压"), nullptr};
+};
+
+TEST_F(TrendChartTest, LimitsInTheWrongOrderAreRefusedWithTheEnginesMessages) {
+    try {
+        chart.SetLeftMinimum(31);
+        FAIL() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Axis Minimum Value must be <= Maximum");
+    }
+    try {
+        chart.SetLeftMaximum(-1);
+        FAIL() << "no error";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Axis Maximum Value must be >= Minimum");
+    }
+    EXPECT_EQ(chart.yAxis->range(), QCPRange(0, 30));
+    chart.SetLeftMinimum(30); // equal limits are allowed
+    EXPECT_EQ(chart.leftMinimum(), 30);
+}
+
+TEST_F(TrendChartTest, SampleAxisFollowsTheSamplesPresent) {
+    EXPECT_EQ(chart.xAxis->range(), QCPRange(1, 100));
+    chart.AppendPoint(101, 5);
+    EXPECT_EQ(chart.xAxis->range(), QCPRange(1, 101));
+    chart.AppendPoint(150, 99); // above the rated range: the value axis does not grow
+    EXPECT_EQ(chart.yAxis->range(), QCPRange(0, 30));
+}
+
+TEST_F(TrendChartTest, LegendCheckBoxHidesAndShowsTheLineWhilePointsKeepArriving) {
+    const QPoint box = chart.legend->item(0)->rect().topLeft() + QPoint(8, 8);
+    QTest::mouseClick(&chart, Qt::LeftButton, {}, box);
+    EXPECT_FALSE(chart.seriesShown());
+    chart.AppendPoint(101, 1);
+    EXPECT_EQ(chart.series()->dataCount(), 101);
+    QTest::mouseClick(&chart, Qt::LeftButton, {}, box);
+    EXPECT_TRUE(chart.seriesShown());
+}
+
+TEST_F(TrendChartTest, LeftDragZoomsNewPointsKeepTheViewDoubleClickUndoes) {
+    Drag(Qt::LeftButton, PlotPoint(0.2, 0.2), PlotPoint(0.6, 0.7));
+    const QCPRange zoomedKeys = chart.xAxis->range();
+    EXPECT_GT(zoomedKeys.lower, 1);
+    EXPECT_LT(zoomedKeys.upper, 100);
+    EXPECT_LT(chart.yAxis->range().size(), 30);
+
+    chart.AppendPoint(101, 3);
+    EXPECT_EQ(chart.xAxis->range(), zoomedKeys);
+
+    QTest::mouseDClick(&chart, Qt::LeftButton, {}, PlotPoint(0.5, 0.5));
+    EXPECT_EQ(chart.xAxis->range(), QCPRange(1, 101));
+    EXPECT_EQ(chart.yAxis->range(), QCPRange(0, 30));
+}
+
+TEST_F(TrendChartTest, RightDragPansBothAxes) {
+    Drag(Qt::RightButton, PlotPoint(0.5, 0.5), PlotPoint(0.25, 0.25));
+    EXPECT_GT(chart.xAxis->range().lower, 1) << "dragged left: later samples come into view";
+    EXPECT_LT(chart.yAxis->range().lower, 0) << "dragged up: lower values come into view";
+    EXPECT_NEAR(chart.xAxis->range().size(), 99, 1e-9);
+    EXPECT_NEAR(chart.yAxis->range().size(), 30, 1e-9);
+}
+
+} // namespace
