@@ -82,7 +82,7 @@ TrendChart::TrendChart(const QString& objectName, const QString& seriesTitle, QW
     titleFont.setPixelSize(13);
     plotLayout()->addElement(0, 0, new QCPTextElement(this, QStringLiteral("TDBChart"), titleFont));
 
-    series_ = addGraph();
+    series_ = new TrendSeries(xAxis, yAxis);
     series_->setName(seriesTitle);
     series_->setLineStyle(QCPGraph::lsLine);
     series_->setScatterStyle(QCPScatterStyle::ssNone);
@@ -121,7 +121,7 @@ void TrendChart::SetLeftMaximum(double maximum) {
 }
 
 void TrendChart::AppendPoint(double x, double y) {
-    series_->addData(x, y);
+    series_->Add(x, y);
     if (!zoomed_)
         FollowSamples();
     replot(QCustomPlot::rpQueuedReplot);

@@ -4,6 +4,8 @@
 
 #include <qcustomplot.h>
 
+#include "TrendSeries.h"
+
 class TrendChart : public QCustomPlot {
     Q_OBJECT
 public:
@@ -19,7 +21,7 @@ public:
     // Adds a point in order of x and schedules a redraw.
     void AppendPoint(double x, double y);
 
-    QCPGraph* series() const { return series_; }
+    TrendSeries* series() const { return series_; }
     bool seriesShown() const;
     void setSeriesShown(bool shown);
 
@@ -33,7 +35,7 @@ private:
     void FollowSamples();
     void ShowWholeHistory();
 
-    QCPGraph* series_ = nullptr;
+    TrendSeries* series_ = nullptr;
     double leftMinimum_ = 0;
     double leftMaximum_ = 0;
     bool zoomed_ = false; // the operator zoomed or panned: new points leave the view alone
