@@ -115,8 +115,11 @@ Position Locate(std::string_view content, std::string_view section, std::string_
     return pos;
 }
 
-bool EndsWithLineEnd(std::string_view content) {
-    return content.empty() || content.back() == '\n';
+// Ends the last line so that a new one can follow. A final CR already ends that line for a read,
+// so it only gets its LF; a CR LF after it would make the CR part of the line's text.
+void EndLastLine(std::string& content) {
+    if (!content.empty() && content.back() != '\n')
+        content.append(content.back() == '\r' ? "\n" : "\r\n");
 }
 
 } // namespace
@@ -150,15 +153,13 @@ std::string ProfileWrite(std::string_view content, std::string_view section, std
     if (pos.sectionFound) {
         const size_t insertAt = pos.lastFilledLine.next;
         result.append(content.substr(0, insertAt));
-        if (!EndsWithLineEnd(result))
-            result.append("\r\n");
+        EndLastLine(result);
         result.append(keyLine);
         result.append(content.substr(insertAt));
         return result;
     }
     result.append(content);
-    if (!EndsWithLineEnd(result))
-        result.append("\r\n");
+    EndLastLine(result);
     result.append("[").append(cleanSection).append("]\r\n").append(keyLine);
     return result;
 }
