@@ -1,0 +1,172 @@
+#include "LiveWorker.h"
+
+#include <sstream>
+
+#include "common/uCheckAll.h"
+#include "protocol/Protocol.h"
+#include "support/PtyPeer.h"
+
+namespace reliability {
+
+// ---- PointsView ------------------------------------------------------------------------------
+
+void PointsView::AppendSample(double sample, double volts, double amperes, double watts) {
+    std::lock_guard lock(mutex_);
+    points_.push_back({sample, volts, amperes, watts});
+}
+
+void PointsView::ShowReadingTexts(const std::string& volts, const std::string& amperes,
+                                  const std::string& watts) {
+    std::lock_guard lock(mutex_);
+    lastShown_ = {volts, amperes, watts};
+    ++shownCount_;
+}
+
+std::vector<workertest::Sample> PointsView::points() const {
+    std::lock_guard lock(mutex_);
+    return points_;
+}
+
+std::size_t PointsView::PointCount() const {
+    std::lock_guard lock(mutex_);
+    return points_.size();
+}
+
+std::size_t PointsView::ShownCount() const {
+    std::lock_guard lock(mutex_);
+    return shownCount_;
+}
+
+workertest::Texts PointsView::LastShown() const {
+    std::lock_guard lock(mutex_);
+    return lastShown_;
+}
+
+// ---- WorkerRecord ----------------------------------------------------------------------------
+
+void WorkerRecord::Transacted(const std::string& command, const std::string& reply) {
+    std::lock_guard lock(mutex_);
+    if (command == PollCommand) {
+        ++counts_.polls;
+        counts_.answeredPolls += reply.empty() ? 0 : 1;
+        return;
+    }
+    ++counts_.sends;
+    counts_.answeredSends += reply.empty() ? 0 : 1;
+    sends_.push_back({command, reply, counts_.polls});
+}
+
+void WorkerRecord::Ended(int32_t sampleCount, int64_t droppedReplies) {
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    sampleCount_ = sampleCount;
+    dropped_ = droppedReplies;
+}
+
+WorkerRecord::Counts WorkerRecord::counts() const {
+    std::lock_guard lock(mutex_);
+    return counts_;
+}
+
+std::vector<WorkerRecord::Send> WorkerRecord::sends() const {
+    std::lock_guard lock(mutex_);
+    return sends_;
+}
+
+bool WorkerRecord::ended() const {
+    std::lock_guard lock(mutex_);
+    return ended_;
+}
+
+int32_t WorkerRecord::sampleCountAtEnd() const {
+    std::lock_guard lock(mutex_);
+    return sampleCount_;
+}
+
+int64_t WorkerRecord::droppedAtEnd() const {
+    std::lock_guard lock(mutex_);
+    return dropped_;
+}
+
+// ---- LiveWorker ------------------------------------------------------------------------------
+
+std::string LiveWorker::Transact(const std::string& command) {
+    const std::string reply = TbaseThread::Transact(command);
+    record_.Transacted(command, reply);
+    return reply;
+}
+
+// ---- LiveWorkerTest --------------------------------------------------------------------------
+
+void LiveWorkerTest::SetUp() {
+    savedAppDir_ = AppDir;
+    AppDir = dir.path();
+    ComBaudRate = 115200;
+    StopRequested = false;
+    CommandQueue.Clear();
+    PollCommand = CmdReadAll;
+    transcriptPath = dir.path() + "transcript.txt";
+}
+
+void LiveWorkerTest::TearDown() {
+    if (Worker.load() != nullptr) {
+        StopRequested = true;
+        EXPECT_TRUE(testsupport::WaitUntil([] { return Worker.load() == nullptr; }))
+            << "the worker did not end";
+    }
+    StopRequested = false;
+    CommandQueue.Clear();
+    sim.reset();
+    AppDir = savedAppDir_;
+}
+
+void LiveWorkerTest::StartSim(const std::vector<std::string>& faults) {
+    std::vector<std::string> options = {"--noise", "0", "--transcript", transcriptPath};
+    options.insert(options.end(), faults.begin(), faults.end());
+    sim = std::make_unique<testsupport::SimProcess>(dir.path(), kPort, options);
+    ComPortName = sim->portName();
+}
+
+void LiveWorkerTest::StartWorker(IReadingsView& target, int32_t interval) {
+    auto* worker = new LiveWorker(record, window, target, interval);
+    Worker = worker;
+    worker->Start();
+}
+
+void LiveWorkerTest::StopWorker() {
+    if (TbaseThread* running = Worker.load())
+        running->RequestStop();
+    ASSERT_TRUE(testsupport::WaitUntil([] { return Worker.load() == nullptr; }))
+        << "the worker did not end";
+}
+
+bool LiveWorkerTest::WaitForPoints(std::size_t count, std::chrono::milliseconds limit) {
+    return testsupport::WaitUntil([&] { return view.PointCount() >= count; }, limit);
+}
+
+bool LiveWorkerTest::WaitForPolls(int64_t count, std::chrono::milliseconds limit) {
+    return testsupport::WaitUntil([&] { return record.counts().polls >= count; }, limit);
+}
+
+std::vector<Received> LiveWorkerTest::Transcript() const {
+    std::vector<Received> lines;
+    std::istringstream in(testsupport::ReadFile(transcriptPath));
+    Received entry;
+    while (in >> entry.ms && in.get() == ' ' && std::getline(in, entry.line))
+        lines.push_back(entry);
+    return lines;
+}
+
+std::size_t LiveWorkerTest::LogCount(const std::string& channel, const std::string& text) const {
+    return CountOf(serialtest::LogText(dir.path(), channel), text);
+}
+
+std::size_t CountOf(const std::string& haystack, const std::string& text) {
+    std::size_t count = 0;
+    for (std::size_t at = haystack.find(text); at != std::string::npos;
+         at = haystack.find(text, at + text.size()))
+        ++count;
+    return count;
+}
+
+} // namespace reliability

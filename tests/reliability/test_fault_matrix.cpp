@@ -1,0 +1,281 @@
+// The worker against a misbehaving supply: each fault of psu-sim, the port vanishing and coming
+// back, and the port held by another program.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "LiveWorker.h"
+#include "common/uCheckAll.h"
+#include "protocol/Protocol.h"
+
+using namespace reliability;
+using workertest::Sample;
+
+namespace {
+
+const std::string kFirstPresetLine = "rece:5.00,0.50,2.50";
+
+// Every point carries the full reading, in order of its sample number.
+void ExpectWholeFirstPresetPoints(const std::vector<Sample>& points) {
+    double lastX = 0;
+    for (const Sample& p : points) {
+        EXPECT_EQ(Sample({p.x, kFirstPreset.volts, kFirstPreset.amperes, kFirstPreset.watts}), p)
+            << "x " << p.x;
+        EXPECT_GT(p.x, lastX);
+        lastX = p.x;
+    }
+}
+
+std::size_t CountReceived(const std::vector<Received>& lines, const std::string& line) {
+    std::size_t count = 0;
+    for (const auto& entry : lines)
+        count += entry.line == line ? 1 : 0;
+    return count;
+}
+
+// Another program holding the device: a child process that takes the exclusive lock and keeps it
+// until released.
+class PortHolder {
+public:
+    explicit PortHolder(const std::string& device) {
+        int ready[2], release[2];
+        if (pipe(ready) != 0 || pipe(release) != 0)
+            throw std::runtime_error("pipe failed");
+        pid_ = fork();
+        if (pid_ < 0)
+            throw std::runtime_error("fork failed");
+        if (pid_ == 0)
+            HoldInChild(device, ready[1], release[0]);
+        close(ready[1]);
+        close(release[0]);
+        release_ = release[1];
+        pollfd pfd{ready[0], POLLIN, 0};
+        char ok = '0';
+        held_ = poll(&pfd, 1, 10000) == 1 && read(ready[0], &ok, 1) == 1 && ok == '1';
+        close(ready[0]);
+    }
+    ~PortHolder() { Release(); }
+    PortHolder(const PortHolder&) = delete;
+    PortHolder& operator=(const PortHolder&) = delete;
+
+    bool held() const { return held_; }
+    void Release() {
+        if (pid_ <= 0)
+            return;
+        close(release_);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+    }
+
+private:
+    // Only async-signal-safe calls: the parent has other threads.
+    [[noreturn]] static void HoldInChild(const std::string& device, int ready, int release) {
+        // Keep no copy of the parent's descriptors: one of them may be the worker's open port,
+        // whose lock would then outlive the worker's close and block ours for good.
+        if (dup2(ready, 0) < 0 || dup2(release, 1) < 0 || close_range(3, ~0U, 0) != 0)
+            _exit(1);
+        const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const char ok = fd >= 0 && flock(fd, LOCK_EX) == 0 ? '1' : '0';
+        [[maybe_unused]] ssize_t n = write(0, &ok, 1);
+        char byte;
+        n = read(1, &byte, 1); // returns when the parent closes its end
+        _exit(0);
+    }
+
+    pid_t pid_ = -1;
+    int release_ = -1;
+    bool held_ = false;
+};
+
+using FaultMatrix = LiveWorkerTest;
+
+TEST_F(FaultMatrix, SilentSupplyCostsEachPollItsLimitAndChangesNothing) {
+    StartSim({"--silent"});
+    StartWorker();
+    ASSERT_TRUE(WaitForPolls(3));
+    StopWorker();
+
+    EXPECT_EQ(record.counts().answeredPolls, 0);
+    EXPECT_EQ(view.PointCount(), 0u);
+    EXPECT_EQ(view.ShownCount(), 0u);
+    EXPECT_GE(CountReceived(Transcript(), CmdReadAll), 3u) << "polling goes on";
+    EXPECT_EQ(LogCount("comm", "rece:"), 0u);
+    EXPECT_EQ(LogCount("COMM", "send bad."), 0u);
+}
+
+TEST_F(FaultMatrix, UnansweredSettingsCostTheirLimitWhilePollingGoesOn) {
+    StartSim({"--no-ack"});
+    CommandQueue.Append(CmdSetVoltagePrefix + std::string("12.00"));
+    CommandQueue.Append(CmdApplyPreset2);
+    StartWorker();
+    // 12 V, 2 A through 10 ohm: the unanswered lines were still carried out.
+    ASSERT_TRUE(testsupport::WaitUntil([&] {
+        return view.LastShown() == workertest::Texts{"12.00", "1.20", "14.40"};
+    }));
+    StopWorker();
+
+    const auto sends = record.sends();
+    ASSERT_EQ(sends.size(), 2u);
+    for (std::size_t i = 0; i < sends.size(); ++i) {
+        EXPECT_EQ(sends[i].reply, "") << sends[i].line;
+        EXPECT_EQ(sends[i].pollsBefore, static_cast<int64_t>(i)) << "one line per cycle";
+    }
+    const auto counts = record.counts();
+    EXPECT_EQ(counts.answeredPolls, counts.polls) << "every poll still answered";
+
+    // The supply's view: after each unanswered line the next poll came only once the host had
+    // waited out its reply limit.
+    const auto received = Transcript();
+    for (std::size_t i = 0; i + 1 < received.size(); ++i) {
+        if (received[i].line == CmdReadAll)
+            continue;
+        EXPECT_EQ(received[i + 1].line, CmdReadAll);
+        EXPECT_GE(received[i + 1].ms - received[i].ms, 1000) << received[i].line;
+    }
+}
+
+TEST_F(FaultMatrix, GarbledRepliesAreDroppedWholeAndPollingGoesOn) {
+    StartSim({"--garble-every", "3"});
+    StartWorker();
+    ASSERT_TRUE(WaitForPoints(6));
+    StopWorker();
+
+    const auto points = view.points();
+    ExpectWholeFirstPresetPoints(points);
+    for (const Sample& p : points)
+        EXPECT_NE(static_cast<int>(p.x) % 3, 0) << "sample " << p.x << " was the garbled one";
+    const auto counts = record.counts();
+    EXPECT_EQ(counts.answeredPolls, counts.polls);
+    EXPECT_EQ(record.sampleCountAtEnd(), counts.answeredPolls) << "a dropped reply still counts";
+    EXPECT_EQ(record.droppedAtEnd(), counts.answeredPolls / 3);
+    EXPECT_EQ(points.size() + record.droppedAtEnd(),
+              static_cast<std::size_t>(counts.answeredPolls));
+    EXPECT_EQ(view.ShownCount(), points.size());
+    EXPECT_EQ(view.LastShown(), kFirstPresetTexts);
+    EXPECT_EQ(LogCount("comm", "rece:1#.x,,ZZ\r\n"),
+              static_cast<std::size_t>(record.droppedAtEnd()))
+        << "the dropped replies are still logged";
+}
+
+// Replies that arrive in another shape than one plain line must read exactly as one.
+struct ShapeCase {
+    const char* name;
+    std::vector<std::string> faults;
+    std::string logLine; // how each poll reply is logged
+};
+
+class ReplyShapes : public LiveWorkerTest, public ::testing::WithParamInterface<ShapeCase> {};
+
+TEST_P(ReplyShapes, ReadAsOneWholeReplyEach) {
+    StartSim(GetParam().faults);
+    StartWorker();
+    ASSERT_TRUE(WaitForPoints(4));
+    StopWorker();
+
+    const auto counts = record.counts();
+    EXPECT_EQ(counts.answeredPolls, counts.polls) << "no reply lost";
+    EXPECT_EQ(record.droppedAtEnd(), 0);
+    EXPECT_EQ(view.PointCount(), static_cast<std::size_t>(counts.answeredPolls));
+    ExpectWholeFirstPresetPoints(view.points());
+    EXPECT_EQ(view.LastShown(), kFirstPresetTexts);
+    EXPECT_EQ(LogCount("comm", GetParam().logLine), static_cast<std::size_t>(counts.polls));
+    EXPECT_EQ(LogCount("comm", "rece:"), static_cast<std::size_t>(counts.polls));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ReplyShapes,
+    ::testing::Values(
+        ShapeCase{
+            "Chunks", {"--chunk-bytes", "4", "--chunk-pause-ms", "60"}, kFirstPresetLine + "\r\n"},
+        ShapeCase{"CrLf", {"--crlf"}, kFirstPresetLine + "\r\r\n"},
+        ShapeCase{"ByteByByteCrLf",
+                  {"--crlf", "--chunk-bytes", "1", "--chunk-pause-ms", "15"},
+                  kFirstPresetLine + "\r\r\n"},
+        // 2000 bytes without a line feed before every second reply: thrown away at once.
+        ShapeCase{"Flood", {"--flood-every", "2"}, kFirstPresetLine + "\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FaultMatrix, VanishedPortChangesNothingLosesQueuedLinesAndPollingResumesWhenItIsBack) {
+    StartSim();
+    StartWorker();
+    ASSERT_TRUE(WaitForPoints(3));
+    sim->stop(); // the port's name and its terminal go away
+
+    // Once a transaction has failed on the missing port, the last reading is in the view.
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return LogCount("COMM", "send bad.") >= 1; }));
+    const std::size_t pointsBefore = view.PointCount();
+    const std::size_t shownBefore = view.ShownCount();
+    const auto textsBefore = view.LastShown();
+    const int64_t pollsBefore = record.counts().polls;
+    for (const char* line : {CmdApplyPreset1, CmdApplyPreset2, CmdApplyPreset3})
+        CommandQueue.Append(line);
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return record.sends().size() == 3; }));
+    ASSERT_TRUE(WaitForPolls(pollsBefore + 5));
+
+    EXPECT_EQ(view.PointCount(), pointsBefore);
+    EXPECT_EQ(view.ShownCount(), shownBefore);
+    EXPECT_EQ(view.LastShown(), textsBefore);
+    EXPECT_EQ(CommandQueue.Count(), 0u);
+    const auto sends = record.sends();
+    for (std::size_t i = 0; i < sends.size(); ++i) {
+        EXPECT_EQ(sends[i].reply, "") << sends[i].line;
+        if (i > 0) {
+            EXPECT_EQ(sends[i].pollsBefore, sends[i - 1].pollsBefore + 1) << "one line per cycle";
+        }
+    }
+
+    // The port comes back under the same name: the same worker reads again, with no reconnect.
+    StartSim();
+    ASSERT_TRUE(WaitForPoints(pointsBefore + 3));
+    EXPECT_FALSE(record.ended());
+    StopWorker();
+
+    const auto points = view.points();
+    ExpectWholeFirstPresetPoints(points);
+    EXPECT_EQ(points[pointsBefore].x, points[pointsBefore - 1].x + 1)
+        << "no reply was counted while the port was gone";
+    for (const auto& entry : Transcript())
+        EXPECT_NE(entry.line.rfind("SOUR:APPLY", 0), 0u) << "a lost line reached the supply";
+    // Each transaction that found no port logged it once; the one under way when the port went
+    // failed after its open and logged nothing.
+    const auto counts = record.counts();
+    const int64_t failed =
+        (counts.polls - counts.answeredPolls) + (counts.sends - counts.answeredSends);
+    const auto sendBad = static_cast<int64_t>(LogCount("COMM", "send bad.\r\n"));
+    EXPECT_GE(sendBad, failed - 1);
+    EXPECT_LE(sendBad, failed);
+}
+
+TEST_F(FaultMatrix, PortHeldByAnotherProgramFailsEachTransactionUntilReleased) {
+    StartSim();
+    StartWorker();
+    ASSERT_TRUE(WaitForPoints(2));
+    const std::string device =
+        std::filesystem::read_symlink(dir.path() + "ports/com" + std::to_string(kPort));
+    PortHolder holder(device);
+    ASSERT_TRUE(holder.held());
+
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return LogCount("COMM", "send bad.") >= 1; }));
+    const std::size_t pointsBefore = view.PointCount();
+    const std::size_t receivedBefore = Transcript().size();
+    const int64_t pollsBefore = record.counts().polls;
+    ASSERT_TRUE(WaitForPolls(pollsBefore + 5));
+    EXPECT_EQ(view.PointCount(), pointsBefore);
+    EXPECT_EQ(Transcript().size(), receivedBefore)
+        << "nothing reaches a port another program holds";
+    EXPECT_GE(LogCount("COMM", "send bad.\r\n"), 5u);
+
+    holder.Release();
+    ASSERT_TRUE(WaitForPoints(pointsBefore + 2));
+    EXPECT_FALSE(record.ended());
+}
+
+} // namespace
