@@ -10,6 +10,11 @@ namespace reliability {
 
 // ---- PointsView ------------------------------------------------------------------------------
 
+void PointsView::Reserve(std::size_t points) {
+    std::lock_guard lock(mutex_);
+    points_.reserve(points);
+}
+
 void PointsView::AppendSample(double sample, double volts, double amperes, double watts) {
     std::lock_guard lock(mutex_);
     points_.push_back({sample, volts, amperes, watts});
@@ -123,7 +128,7 @@ void LiveWorkerTest::TearDown() {
 void LiveWorkerTest::StartSim(const std::vector<std::string>& faults) {
     std::vector<std::string> options = {"--noise", "0", "--transcript", transcriptPath};
     options.insert(options.end(), faults.begin(), faults.end());
-    sim = std::make_unique<testsupport::SimProcess>(dir.path(), kPort, options);
+    sim = std::make_unique<testsupport::SimProcess>(AppDir, kPort, options);
     ComPortName = sim->portName();
 }
 
@@ -158,7 +163,7 @@ std::vector<Received> LiveWorkerTest::Transcript() const {
 }
 
 std::size_t LiveWorkerTest::LogCount(const std::string& channel, const std::string& text) const {
-    return CountOf(serialtest::LogText(dir.path(), channel), text);
+    return CountOf(serialtest::LogText(AppDir, channel), text);
 }
 
 std::size_t CountOf(const std::string& haystack, const std::string& text) {

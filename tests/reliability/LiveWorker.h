@@ -21,8 +21,7 @@ namespace reliability {
 class PointsView : public IReadingsView {
 public:
     // Room for this many points up front, so that storing them costs only the points themselves.
-    explicit PointsView(std::size_t expectedPoints = 0) { points_.reserve(expectedPoints); }
-
+    void Reserve(std::size_t points);
     void AppendSample(double sample, double volts, double amperes, double watts) override;
     void ShowReadingTexts(const std::string& volts, const std::string& amperes,
                           const std::string& watts) override;
@@ -106,7 +105,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Starts psu-sim without noise, with a transcript, as COM<kPort> of the temporary AppDir.
+    // Starts psu-sim without noise, with a transcript, as COM<kPort> of AppDir.
     void StartSim(const std::vector<std::string>& faults = {});
     // Starts the worker as the connect action does: stored in Worker before its thread runs.
     void StartWorker(IReadingsView& view, int32_t interval = 1);
@@ -120,7 +119,7 @@ protected:
 
     // The lines psu-sim received, in order.
     std::vector<Received> Transcript() const;
-    // How often the text occurs in the log files of the channel.
+    // How often the text occurs in the log files of the channel under AppDir.
     std::size_t LogCount(const std::string& channel, const std::string& text) const;
 
     testsupport::TempDir dir;
