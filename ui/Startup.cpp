@@ -1,0 +1,25 @@
+#include "Startup.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
+
+#include "common/uCheckAll.h"
+#include "uFrmMain.h"
+#include "uiUtil.h"
+
+int RunApplication(QApplication& application) {
+    try {
+        LoadComSettings();
+    } catch (const std::exception& error) {
+        // Before any window exists a setting that does not convert ends the program.
+        QMessageBox::critical(nullptr, QStringLiteral("Application Error"),
+                              QString::fromLocal8Bit(error.what()));
+        return 1;
+    }
+    InstallFontSubstitutes();
+    TFrmMain window;
+    window.show();
+    application.exec();
+    return 0;
+}
