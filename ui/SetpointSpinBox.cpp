@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 
 SetpointSpinBox::SetpointSpinBox(const QString& objectName, QWidget* parent)
     : QDoubleSpinBox(parent) {
@@ -33,7 +34,9 @@ void SetpointSpinBox::fixup(QString& input) const {
 double SetpointSpinBox::valueFromText(const QString& text) const {
     bool ok = false;
     const double value = locale().toDouble(text, &ok);
-    return std::clamp(ok ? value : Minimum, Minimum, Maximum);
+    // A number beyond the range of a double comes back infinite and not ok: it still clamps.
+    const bool number = ok || std::isinf(value);
+    return std::clamp(number ? value : Minimum, Minimum, Maximum);
 }
 
 void SetpointSpinBox::commitText() {
