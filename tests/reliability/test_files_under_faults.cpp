@@ -80,6 +80,19 @@ protected:
         ASSERT_TRUE(WIFSIGNALED(status)) << "the saver ended by itself: status " << status;
     }
 
+    // The mean time of a save, measured in this process.
+    std::chrono::microseconds TimeOfOneSave() {
+        constexpr int kSaves = 10;
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kSaves; ++i) {
+            ComPortName = i % 2 ? a.port : b.port;
+            SaveComSettings();
+        }
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now() - start) /
+               kSaves;
+    }
+
     testsupport::TempDir dir;
     const PortSettings a{"COM1", 9600}, b{"COM123", 115200};
 
@@ -91,6 +104,8 @@ private:
 
 TEST_F(KilledSave, LeavesTheOldFileOrTheNewNeverATornOne) {
     const std::string path = dir.path() + "config.ini";
+    // Kill moments spread over a few saves, however long a save takes on this disk.
+    const auto saveTime = TimeOfOneSave();
     testsupport::WriteFile(path, SettingsFileText(a));
     // A save writes "com", then "baut", each replaced whole: a kill between the two leaves the
     // new port with the old speed, which is still a whole file.
@@ -98,9 +113,9 @@ TEST_F(KilledSave, LeavesTheOldFileOrTheNewNeverATornOne) {
                                          SettingsFileText({b.port, a.baud}),
                                          SettingsFileText({a.port, b.baud})};
     std::mt19937 random(6);
-    std::uniform_int_distribution<int> delayUs(0, 3000);
+    std::uniform_int_distribution<long long> delayUs(0, 4 * saveTime.count());
     std::set<std::string> seen;
-    constexpr int kRounds = 150;
+    constexpr int kRounds = 100;
     for (int round = 0; round < kRounds; ++round) {
         KillASaverAfter(std::chrono::microseconds(delayUs(random)));
         if (HasFatalFailure())
@@ -116,6 +131,7 @@ TEST_F(KilledSave, LeavesTheOldFileOrTheNewNeverATornOne) {
     for (const auto& entry : fs::directory_iterator(dir.path()))
         leftovers += entry.path().filename() != "config.ini" ? 1 : 0;
     RecordProperty("rounds", kRounds);
+    RecordProperty("microseconds_per_save", static_cast<int>(saveTime.count()));
     RecordProperty("temporary_files_left", static_cast<int>(leftovers));
 }
 
