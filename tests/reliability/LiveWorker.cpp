@@ -106,6 +106,8 @@ std::string LiveWorker::Transact(const std::string& command) {
 void LiveWorkerTest::SetUp() {
     savedAppDir_ = AppDir;
     AppDir = dir.path();
+    // Set once: the worker reads it for every transaction, so it never changes while one runs.
+    ComPortName = "COM" + std::to_string(kPort);
     ComBaudRate = 115200;
     StopRequested = false;
     CommandQueue.Clear();
@@ -129,7 +131,7 @@ void LiveWorkerTest::StartSim(const std::vector<std::string>& faults) {
     std::vector<std::string> options = {"--noise", "0", "--transcript", transcriptPath};
     options.insert(options.end(), faults.begin(), faults.end());
     sim = std::make_unique<testsupport::SimProcess>(AppDir, kPort, options);
-    ComPortName = sim->portName();
+    ASSERT_EQ(sim->portName(), ComPortName);
 }
 
 void LiveWorkerTest::StartWorker(IReadingsView& target, int32_t interval) {

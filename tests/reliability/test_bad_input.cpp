@@ -72,7 +72,6 @@ class MalformedReadings : public LiveWorkerTest {};
 TEST_F(MalformedReadings, GiveAWholePointOrNoneAndPollingGoesOn) {
     serialtest::PtyPeer peer;
     peer.LinkAs(dir.path(), kPort);
-    ComPortName = "COM" + std::to_string(kPort);
     const std::string sentinel = "9,9,9\n";
     std::size_t next = 0;
     serialtest::PeerResponder supply(

@@ -78,7 +78,9 @@ TEST_F(WindowTest, VanishedPortChangesNothingAndPollingResumesWhenItIsBack) {
     for (const TrendChart* chart : {window->cht1, window->cht2, window->cht3})
         EXPECT_EQ(chart->series()->dataCount(), points);
 
-    StartSim(12); // the same port again
+    // The same port again; ComPortName stays as it is, since the worker reads it.
+    sim = std::make_unique<testsupport::SimProcess>(dir.path(), 12,
+                                                    std::vector<std::string>{"--noise", "0"});
     ASSERT_TRUE(PumpFor([&] { return window->cht1->series()->dataCount() > points; }));
     EXPECT_EQ(Worker.load(), worker) << "the same worker reads again";
     EXPECT_EQ(window->mm1->toPlainText(), memo) << "no reconnect";
