@@ -170,7 +170,7 @@ protected:
         const int error = errno;
         close(fd);
         ASSERT_EQ(error, ENOSPC);
-        makeRoom_ = [this] { fs::remove(AppDir + "filler"); };
+        makeRoom_ = [] { fs::remove(AppDir + "filler"); };
     }
 
     // Every write to a file of this process fails from now on, as on a disk without room.

@@ -31,19 +31,19 @@ long long ResidentBytes() {
     return residentPages * sysconf(_SC_PAGESIZE);
 }
 
-// Under AddressSanitizer freed memory is held back on purpose, so resident memory says nothing
-// about leaks there (the sanitizer's own leak check covers them).
-constexpr bool kResidentMemoryIsMeaningful =
-#if defined(__SANITIZE_ADDRESS__)
-    false;
+// Under the sanitizers freed memory is held back on purpose and their own bookkeeping grows, so
+// resident memory says nothing about leaks there (AddressSanitizer's leak check covers them).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define PSU_SANITIZED 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    false;
-#else
-    true;
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define PSU_SANITIZED 1
 #endif
+#endif
+#ifdef PSU_SANITIZED
+constexpr bool kResidentMemoryIsMeaningful = false;
 #else
-    true;
+constexpr bool kResidentMemoryIsMeaningful = true;
 #endif
 
 // Slack for what the allocator and the C library keep for themselves while the run goes on.
@@ -90,7 +90,7 @@ TEST_F(Soak, PollCyclesWithFaultsMixedIn) {
     if (kResidentMemoryIsMeaningful) {
         EXPECT_LT(growth, kResidentSlack) << "memory grew beyond the points kept";
     } else {
-        std::printf("soak: resident memory not checked under AddressSanitizer\n");
+        std::printf("soak: resident memory not checked under a sanitizer\n");
     }
 
     std::printf("soak: %lld cycles in %.1f s, %lld replies, %lld dropped, %lld unanswered, "
