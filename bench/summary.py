@@ -67,23 +67,30 @@ class Table:
                   f"{r['value']:>7.3f} {r['unit']:<2}  {target:<16} {verdict}")
 
 
+def points_text(points):
+    return f"1e{len(str(points)) - 1}"
+
+
 def build_table(medians, desktop):
     t = Table(medians)
     t.time(1, "transaction at 115200 baud", "BM_Transaction/real_time", "wall", "ms", 1.0)
     t.time(1, "transaction at 115200 baud", "BM_Transaction/real_time", "cpu", "ms", 0.3)
     t.time(2, "transaction, supply answering after 300 ms",
            "BM_SlowSupplyTransaction/iterations:3/real_time", "cpu", "ms", 0.5)
+    t.time(2, "  control: prompt supply, each after a 300 ms sleep",
+           "BM_TransactionAfterIdle/iterations:3/real_time", "cpu", "ms", None)
     t.time(2, "  reference: polling the port without waiting",
            "BM_SlowSupplySpinningReference/iterations:3/real_time", "cpu", "ms", None)
     for points in (1000, 10000, 100000, 1000000, 10000000):
-        name = f"BM_AppendPoint/points:{points}/queues_redraw:"
-        t.time(3, f"append at {points:.0e} points", name + "0", "cpu", "us", 1.0)
-        t.time(3, f"  the same, queuing the chart's redraw", name + "1", "cpu", "us", None)
+        name = f"BM_AppendPoint/points:{points}/schedules_redraw:"
+        t.time(3, f"append at {points_text(points)} points, scheduling the redraw", name + "1",
+               "cpu", "us", 1.0)
+        t.time(3, "  the same, a redraw scheduled already", name + "0", "cpu", "us", None)
     for points in (1000, 10000, 100000, 1000000, 10000000):
         limit = {1000000: 5.0, 10000000: 10.0}.get(points)
-        t.time(4, f"redraw at {points:.0e} points", f"BM_Redraw/points:{points}", "wall", "ms",
+        t.time(4, f"redraw at {points_text(points)} points", f"BM_Redraw/points:{points}", "wall", "ms",
                limit)
-        t.time(4, f"  engine's adaptive sampling at {points:.0e} points",
+        t.time(4, f"  engine's adaptive sampling at {points_text(points)} points",
                f"BM_RedrawEngineSampling/points:{points}", "wall", "ms", None)
     memory = medians["BM_MemoryPerSample/iterations:1"]
     t.add(5, "memory per sample, three charts (RSS growth over 1e6)",

@@ -102,6 +102,13 @@ TrendChart::TrendChart(const QString& objectName, const QString& seriesTitle, QW
     axisRect()->setRangeZoomAxes(xAxis, yAxis);
     connect(selectionRect(), &QCPSelectionRect::accepted, this, [this] { zoomed_ = true; });
 
+    redrawTimer_.setObjectName(QStringLiteral("redraw"));
+    redrawTimer_.setSingleShot(true);
+    redrawTimer_.setInterval(0);
+    connect(&redrawTimer_, &QTimer::timeout, this, [this] { replot(); });
+    // Any redraw, an immediate one too, makes a scheduled one needless.
+    connect(this, &QCustomPlot::beforeReplot, &redrawTimer_, &QTimer::stop);
+
     yAxis->setRange(0, 0);
     replot();
 }
@@ -124,7 +131,7 @@ void TrendChart::AppendPoint(double x, double y) {
     series_->Add(x, y);
     if (!zoomed_)
         FollowSamples();
-    replot(QCustomPlot::rpQueuedReplot);
+    ScheduleRedraw();
 }
 
 bool TrendChart::seriesShown() const {
@@ -133,7 +140,7 @@ bool TrendChart::seriesShown() const {
 
 void TrendChart::setSeriesShown(bool shown) {
     series_->setVisible(shown);
-    replot(QCustomPlot::rpQueuedReplot);
+    ScheduleRedraw();
 }
 
 void TrendChart::FollowSamples() {
@@ -143,12 +150,17 @@ void TrendChart::FollowSamples() {
         xAxis->setRange(keys);
 }
 
+void TrendChart::ScheduleRedraw() {
+    if (!redrawTimer_.isActive())
+        redrawTimer_.start();
+}
+
 void TrendChart::ShowWholeHistory() {
     zoomed_ = false;
     // QCustomPlot widens an empty range; a 0 to 0 axis is still drawn as the engine chooses.
     yAxis->setRange(leftMinimum_, leftMaximum_);
     FollowSamples();
-    replot(QCustomPlot::rpQueuedReplot);
+    ScheduleRedraw();
 }
 
 void TrendChart::mousePressEvent(QMouseEvent* event) {
@@ -184,7 +196,7 @@ void TrendChart::mouseMoveEvent(QMouseEvent* event) {
     const double valuePerPixel = panValueStart_.size() / std::max(1, axisRect()->height());
     xAxis->setRange(panKeyStart_ - delta.x() * keyPerPixel);
     yAxis->setRange(panValueStart_ + delta.y() * valuePerPixel);
-    replot(QCustomPlot::rpQueuedReplot);
+    ScheduleRedraw();
 }
 
 void TrendChart::mouseReleaseEvent(QMouseEvent* event) {

@@ -2,6 +2,7 @@
 // One trend chart: a titled line series over the sample number, a value axis whose range the
 // window sets, a grid band, and a legend whose check box hides and shows the line.
 
+#include <QTimer>
 #include <qcustomplot.h>
 
 #include "TrendSeries.h"
@@ -34,8 +35,13 @@ protected:
 private:
     void FollowSamples();
     void ShowWholeHistory();
+    void ScheduleRedraw();
 
     TrendSeries* series_ = nullptr;
+    // Redraws once at the next turn of the event loop, however many changes come before it.
+    // A timer that is started and stopped costs far less than the event that the engine's own
+    // queued redraw posts, and every poll appends to each chart.
+    QTimer redrawTimer_{this};
     double leftMinimum_ = 0;
     double leftMaximum_ = 0;
     bool zoomed_ = false; // the operator zoomed or panned: new points leave the view alone
