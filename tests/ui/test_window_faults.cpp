@@ -96,7 +96,8 @@ TEST_F(WindowTest, GarbledRepliesLeaveNoPartialPointAndNeverReachTheReadouts) {
         QObject::connect(readout, &QLineEdit::textChanged,
                          [shown](const QString& t) { *shown << t; });
     ASSERT_FALSE(Connect().shown);
-    ASSERT_TRUE(PumpFor([&] { return window->cht1->series()->dataCount() >= 2; }));
+    // Four cycles of at least a second each.
+    ASSERT_TRUE(PumpFor([&] { return window->cht1->series()->dataCount() >= 2; }, 30000));
     CloseWindow();
 
     const QList<double> keys = Keys(window->cht1);
