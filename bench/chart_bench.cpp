@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <unistd.h>
 
 #include "common/uCheckAll.h"
@@ -90,6 +91,34 @@ void Refill(ProbeChart& chart, int count, Readings& readings) {
     RunPendingWindowWork();
 }
 
+// Kept across the repetitions of a benchmark; released before the application ends.
+std::unique_ptr<ProbeChart> appendChart;
+int appendPoints = 0;
+
+// Second argument 1: every append schedules the chart's redraw (each poll cycle's case); 0: a
+// redraw is scheduled already, so only the points and the axis change.
+void BM_AppendPoint(benchmark::State& state) {
+    const int count = int(state.range(0));
+    const bool schedulesRedraw = state.range(1) != 0;
+    Readings readings;
+    if (!appendChart)
+        appendChart = std::make_unique<ProbeChart>();
+    // Refilled whenever it has doubled, so that it holds count to 2 * count points.
+    for (auto _ : state) {
+        if (appendPoints < count || appendPoints >= 2 * count) {
+            state.PauseTiming();
+            Refill(*appendChart, count, readings);
+            appendPoints = count;
+            state.ResumeTiming();
+        }
+        appendChart->AppendPoint(++appendPoints, readings.Next());
+        if (schedulesRedraw)
+            appendChart->ForgetScheduledRedraw();
+    }
+}
+
+// ---- Figure 4: one redraw ------------------------------------------------------------------
+
 // A window whose first chart holds count points summarised, and whose second the same points
 // added behind its series' back, so that the engine's own adaptive sampling draws them.
 struct RedrawWindow {
@@ -107,47 +136,15 @@ struct RedrawWindow {
     int count;
 };
 
-// Charts kept across the repetitions of a benchmark; released before the application ends.
-struct Kept {
-    std::unique_ptr<ProbeChart> appendChart;
-    int appendPoints = 0;
-    std::unique_ptr<RedrawWindow> redrawWindow;
-};
-Kept kept;
-
-// Second argument 1: every append schedules the chart's redraw (each poll cycle's case); 0: a
-// redraw is scheduled already, so only the points and the axis change.
-void BM_AppendPoint(benchmark::State& state) {
-    const int count = int(state.range(0));
-    const bool schedulesRedraw = state.range(1) != 0;
-    Readings readings;
-    std::unique_ptr<ProbeChart>& chart = kept.appendChart;
-    int& points = kept.appendPoints;
-    if (!chart)
-        chart = std::make_unique<ProbeChart>();
-    // Refilled whenever it has doubled, so that it holds count to 2 * count points.
-    for (auto _ : state) {
-        if (points < count || points >= 2 * count) {
-            state.PauseTiming();
-            Refill(*chart, count, readings);
-            points = count;
-            state.ResumeTiming();
-        }
-        chart->AppendPoint(++points, readings.Next());
-        if (schedulesRedraw)
-            chart->ForgetScheduledRedraw();
-    }
-}
-
-// ---- Figure 4: one redraw ------------------------------------------------------------------
+// Kept across the repetitions of a benchmark; released before the application ends.
+std::unique_ptr<RedrawWindow> redrawWindow;
 
 RedrawWindow& RedrawWindowWith(int count) {
-    std::unique_ptr<RedrawWindow>& held = kept.redrawWindow;
-    if (!held || held->count != count) {
-        held.reset();
-        held = std::make_unique<RedrawWindow>(count);
+    if (!redrawWindow || redrawWindow->count != count) {
+        redrawWindow.reset();
+        redrawWindow = std::make_unique<RedrawWindow>(count);
     }
-    return *held;
+    return *redrawWindow;
 }
 
 void Redraws(benchmark::State& state, TrendChart* chart) {
@@ -247,6 +244,8 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    kept = Kept();
+    // Widgets must go before the application object.
+    appendChart.reset();
+    redrawWindow.reset();
     return 0;
 }
