@@ -4,7 +4,7 @@
 
 #include "common/uCheckAll.h"
 #include "protocol/Protocol.h"
-#include "support/PtyPeer.h"
+#include "support/LogCount.h"
 
 namespace reliability {
 
@@ -165,15 +165,7 @@ std::vector<Received> LiveWorkerTest::Transcript() const {
 }
 
 std::size_t LiveWorkerTest::LogCount(const std::string& channel, const std::string& text) const {
-    return CountOf(serialtest::LogText(AppDir, channel), text);
-}
-
-std::size_t CountOf(const std::string& haystack, const std::string& text) {
-    std::size_t count = 0;
-    for (std::size_t at = haystack.find(text); at != std::string::npos;
-         at = haystack.find(text, at + text.size()))
-        ++count;
-    return count;
+    return testsupport::LogCount(AppDir, channel, text);
 }
 
 } // namespace reliability

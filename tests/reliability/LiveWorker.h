@@ -133,7 +133,4 @@ private:
     std::string savedAppDir_;
 };
 
-// Occurrences of the text in the haystack, not overlapping.
-std::size_t CountOf(const std::string& haystack, const std::string& text);
-
 } // namespace reliability

@@ -12,6 +12,7 @@
 
 #include "WindowFixture.h"
 #include "protocol/Protocol.h"
+#include "support/LogCount.h"
 #include "support/PeerResponder.h"
 #include "support/PtyPeer.h"
 #include "ui/SetpointSpinBox.h"
@@ -28,17 +29,6 @@ QStringList Readouts(const TFrmMain& w) {
     return {w.show_v->text(), w.show_I->text(), w.show_w->text()};
 }
 
-QList<QPushButton*> Buttons(const TFrmMain& w) {
-    return {w.b1, w.b_data_1, w.b_data_2, w.b_data_3, w.b_set_V, w.b_set_I};
-}
-
-bool AllEnabled(const TFrmMain& w) {
-    for (QPushButton* b : Buttons(w))
-        if (!b->isEnabled())
-            return false;
-    return true;
-}
-
 QList<double> Keys(const TrendChart* chart) {
     QList<double> keys;
     for (const QCPGraphData& point : *chart->series()->data())
@@ -46,15 +36,8 @@ QList<double> Keys(const TrendChart* chart) {
     return keys;
 }
 
-std::size_t Occurrences(const std::string& haystack, const std::string& text) {
-    std::size_t count = 0;
-    for (auto at = haystack.find(text); at != std::string::npos; at = haystack.find(text, at + 1))
-        ++count;
-    return count;
-}
-
 std::size_t SendBadCount(const std::string& appDir) {
-    return Occurrences(serialtest::LogText(appDir, "COMM"), "send bad.");
+    return testsupport::LogCount(appDir, "COMM", "send bad.");
 }
 
 // ---- The supply fails while the window runs --------------------------------------------------
@@ -113,14 +96,14 @@ TEST_F(WindowTest, ClosingWhileASlowReplyIsUnderWayWaitsForItsReading) {
     CreateWindow();
     ASSERT_FALSE(Connect().shown);
     // The worker's first poll is on its way: the supply takes 800 ms to answer it.
-    ASSERT_TRUE(PumpFor([&] { return Occurrences(Transcript(), CmdReadAll) >= 2; }));
+    ASSERT_TRUE(PumpFor([&] { return testsupport::CountOf(Transcript(), CmdReadAll) >= 2; }));
     CloseWindow();
 
     EXPECT_EQ(Worker.load(), nullptr);
     EXPECT_FALSE(window->isVisible());
     // Every poll the worker sent was answered and plotted before the window closed.
     EXPECT_EQ(window->cht1->series()->dataCount(),
-              static_cast<int>(Occurrences(Transcript(), CmdReadAll)) - 1);
+              static_cast<int>(testsupport::CountOf(Transcript(), CmdReadAll)) - 1);
     EXPECT_EQ(Readouts(*window), kFirstPreset);
 }
 
@@ -147,7 +130,8 @@ TEST_P(SaveRefused, ShowsTheErrorStartsNoWorkerAndReenablesTheButtons) {
     EXPECT_EQ(box.text.toStdString(), "Unable to write to " + config + ".");
     EXPECT_EQ(box.icon, QMessageBox::Critical);
     EXPECT_EQ(Worker.load(), nullptr);
-    EXPECT_TRUE(AllEnabled(*window));
+    for (const QPushButton* button : window->findChildren<QPushButton*>())
+        EXPECT_TRUE(button->isEnabled()) << button->objectName().toStdString();
     EXPECT_EQ(Readouts(*window), kFirstPreset) << "the first reading is shown before the save";
     EXPECT_EQ(testsupport::ReadFile(config), before) << "the file stays as it was";
 }
@@ -283,10 +267,6 @@ TEST_F(WindowTest, IdentityWithBlanksAndCrLfIsTrimmedAndItsLowerCaseMarkCounts) 
 
 // ---- Operator input in the spin fields -------------------------------------------------------
 
-QLineEdit* Editor(SetpointSpinBox* field) {
-    return field->findChild<QLineEdit*>();
-}
-
 struct FieldInput {
     const char* what;
     QString input;
@@ -311,10 +291,11 @@ TEST_F(WindowTest, SpinFieldsTurnAnyInputIntoASetpointInRange) {
         {"pasted with several marks", "3.3.3", true, "0.00"},
     };
     SetpointSpinBox* field = window->e_set_v;
+    QLineEdit* editor = field->findChild<QLineEdit*>();
     for (const FieldInput& c : cases) {
         SCOPED_TRACE(c.what);
         field->setFocus();
-        Editor(field)->clear();
+        editor->clear();
         if (c.paste) {
             QApplication::clipboard()->setText(c.input);
             QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
