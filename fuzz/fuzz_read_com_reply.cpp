@@ -3,6 +3,7 @@
 // crashes or hangs, never asks for more than the 1024 bytes it may take at once, and gives exactly
 // the bytes read up to the first LF with every CR and LF taken out, or nothing when no LF came.
 
+#include <algorithm>
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdexcept>
 
@@ -15,7 +16,7 @@ constexpr std::size_t kMaxRead = 1024;
 // Bytes that may arrive between two queries: enough to overflow the 1024 the loop accepts.
 constexpr std::size_t kMaxArrival = 1100;
 
-// Every call consumes input, and a used-up input is a port that is gone, so the loop ends.
+// Every query consumes input, and a used-up input is a port that is gone, so the loop ends.
 class FuzzedPort : public platform::SerialDevice {
 public:
     explicit FuzzedPort(FuzzedDataProvider& input) : input_(input) {}
