@@ -10,6 +10,7 @@
 #include "common/Clock.h"
 #include "common/uCheckAll.h"
 #include "support/TestSupport.h"
+#include "support/Unprivileged.h"
 
 namespace {
 
@@ -187,24 +188,6 @@ TEST(DeleteTree, DeletesNestedDirectoriesAndHiddenOrReadOnlyFiles) {
     EXPECT_FALSE(fs::exists(tree));
 }
 
-// Runs the check as an unprivileged user, whom permissions stop (root they do not): in a child
-// process that drops to the user "nobody" when the tests run as root. Returns the check's result,
-// or nothing when the child could not run it.
-std::optional<bool> RunUnprivileged(const std::function<bool()>& check) {
-    if (geteuid() != 0)
-        return check();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0)
-            _exit(2);
-        _exit(check() ? 1 : 0);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) > 1)
-        return std::nullopt;
-    return WEXITSTATUS(status) == 1;
-}
-
 void GiveToNobody(const std::string& path) {
     if (geteuid() != 0)
         return;
@@ -246,7 +229,7 @@ protected:
 };
 
 TEST_F(StuckRetentionTest, WalkStopsAtTheEntryThatCannotBeDeleted) {
-    const auto result = RunUnprivileged([this] {
+    const auto result = testsupport::RunUnprivileged([this] {
         WriteLog("still written", "comm");
         return DeleteTree(LogPath("2022"));
     });

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "support/TestSupport.h"
-#include "worker/WorkerTestSupport.h"
+#include "support/WorkerTestSupport.h"
 #include "worker/ubaseThread.h"
 
 namespace reliability {

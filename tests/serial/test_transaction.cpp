@@ -249,6 +249,7 @@ TEST_F(TransactionTest, LateReplyToAnEarlierTransactionIsNotTakenByTheNext) {
     std::string reply = "stale";
     ComTransact(std::to_string(kPort), "115200", kCommand, true, reply); // nobody answers
     ASSERT_EQ(reply, "");
+    ASSERT_EQ(peer_.ReadLine(), kCommand + "\n");
     // The answer comes after the host gave up; the device's other end keeps it queued.
     peer_.Send("late\n");
     ASSERT_TRUE(testsupport::WaitUntil([&] { return peer_.SlaveBytesWaiting() == 5; }));

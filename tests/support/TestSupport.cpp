@@ -51,7 +51,8 @@ void WriteFile(const std::string& path, const std::string& content) {
         throw std::runtime_error("cannot write " + path);
 }
 
-SimProcess::SimProcess(const std::string& appDir, int port, const std::vector<std::string>& options) {
+SimProcess::SimProcess(const std::string& appDir, int port,
+                       const std::vector<std::string>& options) {
     std::vector<std::string> args = {PSU_SIM_PATH, "--appdir", appDir, "--port",
                                      std::to_string(port)};
     args.insert(args.end(), options.begin(), options.end());
@@ -95,7 +96,9 @@ SimProcess::SimProcess(const std::string& appDir, int port, const std::vector<st
     portName_ = line.substr(0, eol);
 }
 
-SimProcess::~SimProcess() { stop(); }
+SimProcess::~SimProcess() {
+    stop();
+}
 
 int SimProcess::stop() {
     if (pid_ <= 0)

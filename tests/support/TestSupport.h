@@ -1,5 +1,6 @@
 #pragma once
-// Helpers shared by the tests: temporary directories, waiting for a condition, the simulated supply.
+// Helpers shared by the tests: temporary directories, waiting for a condition, the simulated
+// supply.
 
 #include <chrono>
 #include <functional>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "WorkerTestSupport.h"
+#include "support/WorkerTestSupport.h"
 #include "protocol/Protocol.h"
 #include "support/TestSupport.h"
 #include "worker/ubaseThread.h"

@@ -1,4 +1,4 @@
-#include "WorkerTestSupport.h"
+#include "support/WorkerTestSupport.h"
 
 #include <stdexcept>
 
