@@ -18,16 +18,6 @@ std::string TrimControl(std::string_view text) {
 
 namespace {
 
-int DigitValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return 99;
-}
-
 // Length of a hexadecimal prefix at pos ("$", "x", "X", "0x", "0X"), or 0 when there is none.
 size_t HexPrefixLength(const std::string& text, size_t pos) {
     if (pos >= text.size())
@@ -41,6 +31,16 @@ size_t HexPrefixLength(const std::string& text, size_t pos) {
 }
 
 } // namespace
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 bool TryTextToInt(const std::string& text, int32_t& value) {
     size_t pos = 0;
@@ -60,8 +60,8 @@ bool TryTextToInt(const std::string& text, int32_t& value) {
     const int64_t limit = negative ? int64_t{1} << 31 : std::numeric_limits<int32_t>::max();
     int64_t magnitude = 0;
     for (; pos < text.size(); ++pos) {
-        const int digit = DigitValue(text[pos]);
-        if (digit >= base)
+        const int digit = HexDigitValue(text[pos]);
+        if (digit < 0 || digit >= base)
             return false;
         magnitude = magnitude * base + digit;
         if (magnitude > limit)

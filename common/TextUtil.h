@@ -8,6 +8,9 @@
 // Drops every character of code 0 to 32 from both ends.
 std::string TrimControl(std::string_view text);
 
+// The value of a hexadecimal digit of either case, or -1.
+int HexDigitValue(char c);
+
 // Whole-number conversion: leading blanks, an optional sign, then decimal digits or hexadecimal
 // digits after "$", "x", "X", "0x" or "0X"; nothing may follow; the value must fit 32 bits signed.
 // Throws EConvertError "'<text>' is not a valid integer value".

@@ -29,16 +29,6 @@ void AppendHexPairs(std::string& work, const char* bytes, std::size_t count) {
     }
 }
 
-int HexDigitValue(char digit) {
-    if (digit >= '0' && digit <= '9')
-        return digit - '0';
-    if (digit >= 'A' && digit <= 'F')
-        return digit - 'A' + 10;
-    if (digit >= 'a' && digit <= 'f')
-        return digit - 'a' + 10;
-    return -1;
-}
-
 void RemoveAll(std::string& text, char unwanted) {
     text.erase(std::remove(text.begin(), text.end(), unwanted), text.end());
 }

@@ -5,23 +5,15 @@
 
 #include "common/Errors.h"
 #include "common/uCheckAll.h"
+#include "support/SettingsFixture.h"
 #include "support/TestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// Points AppDir at a fresh directory and puts the port settings back afterwards.
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public testsupport::SettingsFixture {
 protected:
-    void SetUp() override { AppDir = dir.path(); }
-    void TearDown() override {
-        AppDir = savedAppDir;
-        ComPortName = savedPort;
-        ComBaudRate = savedBaud;
-    }
-
-    std::string ConfigPath() const { return dir.path() + "config.ini"; }
     void WriteConfig(const std::string& content) { testsupport::WriteFile(ConfigPath(), content); }
 
     // Everything in the directory, so a leftover temporary file shows.
@@ -40,13 +32,6 @@ protected:
             EXPECT_EQ(e.what(), "Unable to write to " + ConfigPath());
         }
     }
-
-    testsupport::TempDir dir;
-
-private:
-    std::string savedAppDir = AppDir;
-    std::string savedPort = ComPortName;
-    int32_t savedBaud = ComBaudRate;
 };
 
 TEST_F(SettingsTest, MissingFileGivesTheDefaultsAndCreatesNothing) {

@@ -14,6 +14,7 @@
 #include "protocol/Protocol.h"
 #include "support/PeerResponder.h"
 #include "support/PtyPeer.h"
+#include "support/SettingsFixture.h"
 #include "support/Unprivileged.h"
 
 using namespace reliability;
@@ -112,24 +113,7 @@ TEST_F(MalformedReadings, GiveAWholePointOrNoneAndPollingGoesOn) {
 
 // ---- Settings files at start-up --------------------------------------------------------------
 
-// Points AppDir at a fresh directory and puts the port settings back afterwards.
-class BadSettingsFile : public ::testing::Test {
-protected:
-    void SetUp() override { AppDir = dir.path(); }
-    void TearDown() override {
-        AppDir = savedAppDir_;
-        ComPortName = savedPort_;
-        ComBaudRate = savedBaud_;
-    }
-    std::string ConfigPath() const { return dir.path() + "config.ini"; }
-
-    testsupport::TempDir dir;
-
-private:
-    std::string savedAppDir_ = AppDir;
-    std::string savedPort_ = ComPortName;
-    int32_t savedBaud_ = ComBaudRate;
-};
+class BadSettingsFile : public testsupport::SettingsFixture {};
 
 std::string RandomBytes(std::size_t size, unsigned seed) {
     std::mt19937 random(seed);

@@ -18,6 +18,7 @@
 #include "LiveWorker.h"
 #include "common/Errors.h"
 #include "common/uCheckAll.h"
+#include "support/SettingsFixture.h"
 
 using namespace reliability;
 
@@ -52,15 +53,8 @@ std::string SettingsFileText(const PortSettings& s) {
     }
 }
 
-class KilledSave : public ::testing::Test {
+class KilledSave : public testsupport::SettingsFixture {
 protected:
-    void SetUp() override { AppDir = dir.path(); }
-    void TearDown() override {
-        AppDir = savedAppDir_;
-        ComPortName = savedPort_;
-        ComBaudRate = savedBaud_;
-    }
-
     // Starts a saving child, kills it after the given time and reaps it.
     void KillASaverAfter(std::chrono::microseconds delay) {
         int started[2];
@@ -93,13 +87,7 @@ protected:
                kSaves;
     }
 
-    testsupport::TempDir dir;
     const PortSettings a{"COM1", 9600}, b{"COM123", 115200};
-
-private:
-    std::string savedAppDir_ = AppDir;
-    std::string savedPort_ = ComPortName;
-    int32_t savedBaud_ = ComBaudRate;
 };
 
 TEST_F(KilledSave, LeavesTheOldFileOrTheNewNeverATornOne) {
