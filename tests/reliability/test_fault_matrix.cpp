@@ -186,6 +186,11 @@ struct ShapeCase {
     std::string logLine; // how each poll reply is logged
 };
 
+// Names the case in test listings, the same in every run.
+void PrintTo(const ShapeCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class ReplyShapes : public LiveWorkerTest, public ::testing::WithParamInterface<ShapeCase> {};
 
 TEST_P(ReplyShapes, ReadAsOneWholeReplyEach) {

@@ -196,6 +196,11 @@ struct SetpointCase {
     const char* reading;
 };
 
+// Names the case in test listings, the same in every run.
+void PrintTo(const SetpointCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class SimSetpointTest : public SimTest, public ::testing::WithParamInterface<SetpointCase> {};
 
 TEST_P(SimSetpointTest, ReadingsFollowTheSetpointsThroughTheLoad) {

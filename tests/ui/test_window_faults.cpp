@@ -114,6 +114,11 @@ struct RefusedSave {
     void (*prepare)(const std::string& configPath);
 };
 
+// Names the case in test listings, the same in every run.
+void PrintTo(const RefusedSave& c, std::ostream* out) {
+    *out << c.what;
+}
+
 class SaveRefused : public WindowTest, public ::testing::WithParamInterface<RefusedSave> {};
 
 TEST_P(SaveRefused, ShowsTheErrorStartsNoWorkerAndReenablesTheButtons) {
