@@ -132,9 +132,9 @@ const std::vector<OptionSpec>& OptionTable() {
 }
 
 const OptionSpec& FindOption(const std::string& name) {
-    for (const auto& spec : OptionTable())
-        if (name == spec.name)
-            return spec;
+    for (const auto& option : OptionTable())
+        if (name == option.name)
+            return option;
     throw UsageError("unknown option '" + name + "' (see --help)");
 }
 
@@ -174,14 +174,14 @@ Options ParseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
-        const OptionSpec& spec = FindOption(name);
+        const OptionSpec& option = FindOption(name);
         std::string value;
-        if (spec.valueName) {
+        if (option.valueName) {
             if (i + 1 >= argc)
-                throw UsageError(name + " needs a value " + spec.valueName);
+                throw UsageError(name + " needs a value " + option.valueName);
             value = argv[++i];
         }
-        spec.apply(options, name, value);
+        option.apply(options, name, value);
     }
     if (!options.help)
         CheckRegistration(options);
@@ -205,11 +205,11 @@ std::string HelpText(const std::string& programName) {
         << "The output follows the setpoints through the load: V = min(Vset, Iset * R),\n"
         << "I = V / R, P = V * I.\n\n"
         << "Options:\n";
-    for (const auto& spec : OptionTable()) {
-        std::string head = std::string("  ") + spec.name;
-        if (spec.valueName)
-            head += std::string(" ") + spec.valueName;
-        out << head << WrappedHelp(spec.help, head.size());
+    for (const auto& option : OptionTable()) {
+        std::string head = std::string("  ") + option.name;
+        if (option.valueName)
+            head += std::string(" ") + option.valueName;
+        out << head << WrappedHelp(option.help, head.size());
     }
     out << "\nExit status: 0 when ended by a signal or --exit-after, 1 on a failure while "
            "serving, 2 on bad options.\n";
