@@ -35,8 +35,8 @@ bool SaveComSettings();
 std::string IniReadString(const std::string& fileName, const std::string& section,
                           const std::string& key, const std::string& defaultValue);
 // Throws EWriteError "Unable to write to <full path>" when the write is refused.
-void IniWriteString(const std::string& fileName, const std::string& section,
-                    const std::string& key, const std::string& value);
+void IniWriteString(const std::string& fileName, const std::string& section, const std::string& key,
+                    const std::string& value);
 void IniWriteInteger(const std::string& fileName, const std::string& section,
                      const std::string& key, int32_t value);
 
@@ -45,8 +45,9 @@ void IniWriteInteger(const std::string& fileName, const std::string& section,
 // Serialises every WriteLog call of the process.
 extern std::mutex LogLock;
 
-// Appends "[yyyy-mm-dd hh:mm:ss:zzz] " + text + CR LF to AppDir/Log/<Y>/<M>/<yyyy-mm-dd>__<channel>.log
-// and first deletes the tree of the year before last. Never throws, never reports a failure.
+// Appends "[yyyy-mm-dd hh:mm:ss:zzz] " + text + CR LF to
+// AppDir/Log/<Y>/<M>/<yyyy-mm-dd>__<channel>.log and first deletes the tree of the year before
+// last. Never throws, never reports a failure.
 void WriteLog(const std::string& text, const std::string& channel);
 
 // Trims characters of code 0 to 32 from both ends, then appends the separator unless the result
@@ -64,7 +65,8 @@ using PortHandle = std::unique_ptr<platform::SerialDevice>; // empty = invalid h
 // The port number text of a port name: its characters from the fourth on, at most three.
 std::string PortNumberText(const std::string& portName);
 
-// Sends command + LF and, when awaitReply, reads one reply line (empty on any failure). Never throws.
+// Sends command + LF and, when awaitReply, reads one reply line (empty on any failure). Never
+// throws.
 void ComTransact(const std::string& portNumberText, const std::string& baudRateText,
                  const std::string& command, bool awaitReply, std::string& reply);
 

@@ -20,9 +20,9 @@ std::string ExecutablePath();
 // The system's local date and time with milliseconds.
 LocalDateTime SystemLocalNow();
 
-// Replaces the file's whole content so that a crash, a kill or a full disk leaves the old content or
-// the new, never a mix (a temporary file beside it, flushed, then renamed over it).
-// Returns false when the write was refused; the old file then stays as it was.
+// Replaces the file's whole content so that a crash, a kill or a full disk leaves the old content
+// or the new, never a mix (a temporary file beside it, flushed, then renamed over it). Returns
+// false when the write was refused; the old file then stays as it was.
 bool ReplaceFileAtomically(const std::string& path, const std::string& content);
 
 // An open serial port, exclusively held until the object is destroyed (which closes it).

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-#include "support/PtyPeer.h"
 #include "common/uCheckAll.h"
+#include "support/PtyPeer.h"
 #include "support/TestSupport.h"
 
 namespace {

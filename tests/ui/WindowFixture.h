@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "support/TestSupport.h"
 #include "common/uCheckAll.h"
+#include "support/TestSupport.h"
 #include "ui/uFrmMain.h"
 #include "worker/ubaseThread.h"
 

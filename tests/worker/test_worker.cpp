@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "support/WorkerTestSupport.h"
 #include "protocol/Protocol.h"
 #include "support/TestSupport.h"
+#include "support/WorkerTestSupport.h"
 #include "worker/ubaseThread.h"
 
 using namespace workertest;
