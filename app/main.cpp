@@ -7,6 +7,10 @@
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
-    InitAppDir();
+    try {
+        InitAppDir();
+    } catch (const std::exception& error) {
+        return StartupFailure(error);
+    }
     return RunApplication(application);
 }

@@ -8,14 +8,18 @@
 #include "uFrmMain.h"
 #include "uiUtil.h"
 
+int StartupFailure(const std::exception& error) {
+    QMessageBox::critical(nullptr, QStringLiteral("Application Error"),
+                          QString::fromLocal8Bit(error.what()));
+    return 1;
+}
+
 int RunApplication(QApplication& application) {
     try {
         LoadComSettings();
     } catch (const std::exception& error) {
         // Before any window exists a setting that does not convert ends the program.
-        QMessageBox::critical(nullptr, QStringLiteral("Application Error"),
-                              QString::fromLocal8Bit(error.what()));
-        return 1;
+        return StartupFailure(error);
     }
     InstallFontSubstitutes();
     TFrmMain window;
