@@ -15,7 +15,8 @@ void SetButtonsEnabled(QWidget* window, bool enabled) {
 
 void DelayPumping(int milliseconds) {
     QEventLoop loop;
-    QTimer::singleShot(std::max(0, milliseconds), &loop, &QEventLoop::quit);
+    // A precise timer never fires early, so the wait lasts at least the given time.
+    QTimer::singleShot(std::max(0, milliseconds), Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
