@@ -29,10 +29,7 @@ using Clock = std::chrono::steady_clock;
 
 const std::regex kReadingLine(R"(\d+\.\d\d,\d+\.\d\d,\d+\.\d\d\n)");
 
-int RemainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
+using testsupport::RemainingMs;
 
 // The host side of the wire, opened the way a host opens a serial port: raw, no controlling tty.
 class RawPort {
@@ -51,20 +48,8 @@ public:
     RawPort& operator=(const RawPort&) = delete;
 
     void Send(const std::string& bytes, std::chrono::milliseconds limit = 10s) {
-        const auto deadline = Clock::now() + limit;
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno != EAGAIN && errno != EINTR)
-                throw std::runtime_error("write failed");
-            pollfd pfd{fd_, POLLOUT, 0};
-            if (poll(&pfd, 1, RemainingMs(deadline)) == 0)
-                throw std::runtime_error("write did not finish in time");
-        }
+        if (!testsupport::WriteAllWithin(fd_, bytes, limit))
+            throw std::runtime_error("write failed or did not finish in time");
     }
 
     // Everything up to and including the first LF; what came before the limit if none did.

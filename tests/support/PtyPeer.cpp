@@ -14,12 +14,6 @@
 namespace serialtest {
 namespace {
 
-int RemainingMs(std::chrono::steady_clock::time_point deadline) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
 bool EndsWith(const std::string& text, const std::string& tail) {
     return text.size() >= tail.size() &&
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -59,7 +53,7 @@ std::string PtyPeer::ReadLine(std::chrono::milliseconds limit) {
     std::string line;
     while (!EndsWith(line, "\n")) {
         pollfd pfd{master_, POLLIN, 0};
-        const int ready = poll(&pfd, 1, RemainingMs(deadline));
+        const int ready = poll(&pfd, 1, testsupport::RemainingMs(deadline));
         if (ready == 0)
             break;
         if (ready < 0 && errno == EINTR)
@@ -82,20 +76,7 @@ std::string PtyPeer::ReadAvailable() {
 }
 
 void PtyPeer::Send(const std::string& bytes, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t written = write(master_, bytes.data() + sent, bytes.size() - sent);
-        if (written > 0) {
-            sent += static_cast<std::size_t>(written);
-            continue;
-        }
-        if (written < 0 && errno != EAGAIN && errno != EINTR)
-            return;
-        pollfd pfd{master_, POLLOUT, 0};
-        if (poll(&pfd, 1, RemainingMs(deadline)) == 0)
-            return;
-    }
+    testsupport::WriteAllWithin(master_, bytes, limit); // what does not fit is given up, as told
 }
 
 int PtyPeer::SlaveBytesWaiting() const {

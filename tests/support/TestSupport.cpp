@@ -37,6 +37,30 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
+int RemainingMs(std::chrono::steady_clock::time_point deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+bool WriteAllWithin(int fd, const std::string& bytes, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t written = write(fd, bytes.data() + sent, bytes.size() - sent);
+        if (written > 0) {
+            sent += static_cast<std::size_t>(written);
+            continue;
+        }
+        if (written < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        pollfd pfd{fd, POLLOUT, 0};
+        if (poll(&pfd, 1, RemainingMs(deadline)) == 0)
+            return false;
+    }
+    return true;
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;

@@ -28,6 +28,13 @@ private:
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = std::chrono::seconds(10));
 
+// Milliseconds left until the deadline, 0 once it has passed (a poll time-out).
+int RemainingMs(std::chrono::steady_clock::time_point deadline);
+
+// Writes all bytes to a non-blocking descriptor, waiting while it is full. False when a write
+// fails or the limit passes first.
+bool WriteAllWithin(int fd, const std::string& bytes, std::chrono::milliseconds limit);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 
