@@ -3,15 +3,9 @@
 
 #include <functional>
 
-struct LocalDateTime {
-    int year = 0;
-    int month = 0; // 1..12
-    int day = 0;   // 1..31
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    int millisecond = 0;
-};
+#include "platform/Platform.h"
+
+using LocalDateTime = platform::LocalDateTime;
 
 using LocalClock = std::function<LocalDateTime()>;
 

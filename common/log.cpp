@@ -67,6 +67,13 @@ bool DeleteEntry(const std::string& entry) {
 
 } // namespace
 
+void WriteConsoleLine(const std::string& text) {
+    const std::string line = StampText(LocalNow()) + text + "\n";
+    // One write, so lines of two threads never interleave.
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+}
+
 void WriteLog(const std::string& text, const std::string& channel) {
     try {
         std::lock_guard lock(LogLock);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -50,6 +51,10 @@ extern std::mutex LogLock;
 // last. Never throws, never reports a failure.
 void WriteLog(const std::string& text, const std::string& channel);
 
+// Writes "[yyyy-mm-dd hh:mm:ss:zzz] " + text as one whole line to standard error, for what an
+// operator at a terminal should see and the log does not hold.
+void WriteConsoleLine(const std::string& text);
+
 // Trims characters of code 0 to 32 from both ends, then appends the separator unless the result
 // is empty or already ends with it.
 std::string AddTrailingSeparator(const std::string& path);
@@ -65,18 +70,47 @@ using PortHandle = std::unique_ptr<platform::SerialDevice>; // empty = invalid h
 // The port number text of a port name: its characters from the fourth on, at most three.
 std::string PortNumberText(const std::string& portName);
 
+// Why a transaction gave an empty reply.
+enum class TransactFailure {
+    None,            // the last transaction succeeded
+    NoPort,          // no port selected, or the name has no port number
+    DeviceMissing,   // the port's device does not exist
+    PortBusy,        // another program holds the port
+    AccessDenied,    // the device may not be opened by this user
+    SettingsRefused, // the baud rate was refused
+    OpenFailed,      // the system refused the open for another reason
+    SendFailed,      // the command did not go out whole
+    NoReply,         // no complete reply line within the limit
+    PortLost,        // the device failed while the reply was awaited
+};
+
+struct TransactCause {
+    TransactFailure failure = TransactFailure::None;
+    std::error_code systemError; // the system's own error, where there is one
+    std::string devicePath;      // the device the port maps to, once known
+    std::string baudRateText;    // the baud rate as asked for
+};
+
+// The cause of the last transaction on the calling thread: each thread (window, worker) asks
+// about its own. Failure None after a transaction that succeeded.
+TransactCause LastTransactCause();
+
+// One line for the operator naming the cause, in the window's language.
+std::string DescribeTransactCause(const TransactCause& cause);
+
 // Sends command + LF and, when awaitReply, reads one reply line (empty on any failure). Never
-// throws.
+// throws; LastTransactCause tells why a reply is empty.
 void ComTransact(const std::string& portNumberText, const std::string& baudRateText,
                  const std::string& command, bool awaitReply, std::string& reply);
 
-// Opens and sets up the port; an empty handle on any failure.
+// Opens and sets up the port; an empty handle on any failure, its cause in LastTransactCause.
 PortHandle OpenComPort(int32_t portNumber, int32_t baudRate);
 
 // Bytes waiting, 0 to 1024; more than 1024 are purged and count as 0; a failed query counts as 0.
 unsigned ComBytesWaiting(platform::SerialDevice& port);
 
-// Collects one reply line within timeLimitSeconds, logs it, strips every CR and LF.
+// Collects one reply line within timeLimitSeconds, logs it, strips every CR and LF. An empty
+// reply leaves its cause (no reply, port lost) in LastTransactCause.
 void ReadComReply(platform::SerialDevice& port, unsigned timeLimitSeconds, std::string& reply);
 
 // Decodes pairs of hexadecimal digits into the characters with those codes. A final unpaired

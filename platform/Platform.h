@@ -5,11 +5,22 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
-#include "common/Clock.h"
-
 namespace platform {
+
+// A local date and time with milliseconds, and how far local time is ahead of UTC.
+struct LocalDateTime {
+    int year = 0;
+    int month = 0; // 1..12
+    int day = 0;   // 1..31
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
+    int utcOffsetMinutes = 0;
+};
 
 // The path separator of the platform ("/" or "\").
 char PathSeparator();
@@ -24,6 +35,21 @@ LocalDateTime SystemLocalNow();
 // or the new, never a mix (a temporary file beside it, flushed, then renamed over it). Returns
 // false when the write was refused; the old file then stays as it was.
 bool ReplaceFileAtomically(const std::string& path, const std::string& content);
+
+// Why a serial call failed; systemError keeps the system's own error where there is one.
+enum class SerialErrorKind {
+    None,
+    DeviceMissing,   // no device at the path (or it went away)
+    PortBusy,        // another program holds the port
+    AccessDenied,    // the device exists but may not be opened by this user
+    SettingsRefused, // the line settings (the baud rate) were refused
+    Failed,          // any other failure of the system call
+};
+
+struct SerialError {
+    SerialErrorKind kind = SerialErrorKind::None;
+    std::error_code systemError;
+};
 
 // An open serial port, exclusively held until the object is destroyed (which closes it).
 class SerialDevice {
@@ -41,9 +67,13 @@ public:
     virtual void PurgeInput() = 0;
 };
 
+struct OpenedSerialDevice {
+    std::unique_ptr<SerialDevice> device; // empty on failure, and then nothing stays open
+    SerialError error;                    // why it is empty
+};
+
 // Opens the device exclusively and sets it up raw at the given baud rate, 8N1.
-// Returns nullptr on any failure, and then nothing stays open.
-std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& devicePath, int32_t baudRate);
+OpenedSerialDevice OpenSerialDevice(const std::string& devicePath, int32_t baudRate);
 
 // The device that serves port number n: appDir + "ports/comN" when it exists, else the fixed map.
 // Empty when n has no device in the map.

@@ -52,8 +52,10 @@ bool FindBaudCode(int32_t rate, speed_t& code) {
 // once.
 bool ConfigureLine(int fd, int32_t baudRate) {
     speed_t speed;
-    if (!FindBaudCode(baudRate, speed))
+    if (!FindBaudCode(baudRate, speed)) {
+        errno = EINVAL;
         return false;
+    }
     termios tio{};
     if (tcgetattr(fd, &tio) != 0)
         return false;
@@ -208,17 +210,44 @@ bool IsUsablePort(const std::string& devicePath) {
     return !IsUartSlotName(device.filename().string()) || !UartIsMissing(device);
 }
 
+SerialErrorKind OpenErrorKind(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+        return SerialErrorKind::DeviceMissing;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return SerialErrorKind::AccessDenied;
+    case EBUSY:
+        return SerialErrorKind::PortBusy;
+    default:
+        return SerialErrorKind::Failed;
+    }
+}
+
+OpenedSerialDevice Refused(SerialErrorKind kind, int error) {
+    return {nullptr, {kind, std::error_code(error, std::generic_category())}};
+}
+
 } // namespace
 
-std::unique_ptr<SerialDevice> OpenSerialDevice(const std::string& devicePath, int32_t baudRate) {
+OpenedSerialDevice OpenSerialDevice(const std::string& devicePath, int32_t baudRate) {
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return nullptr;
+        return Refused(OpenErrorKind(errno), errno);
     auto device = std::make_unique<PosixSerialDevice>(fd);
     // The lock belongs to the open file, so it holds against every other open, also root's.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !ConfigureLine(fd, baudRate))
-        return nullptr;
-    return device;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        return Refused(error == EWOULDBLOCK ? SerialErrorKind::PortBusy : SerialErrorKind::Failed,
+                       error);
+    }
+    if (!ConfigureLine(fd, baudRate))
+        return Refused(SerialErrorKind::SettingsRefused, errno);
+    return {std::move(device), {}};
 }
 
 std::string PortDevicePath(const std::string& appDir, int portNumber) {

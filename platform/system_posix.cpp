@@ -48,6 +48,7 @@ LocalDateTime SystemLocalNow() {
     result.minute = local.tm_min;
     result.second = local.tm_sec;
     result.millisecond = static_cast<int>(((sinceEpoch % 1000) + 1000) % 1000);
+    result.utcOffsetMinutes = static_cast<int>(local.tm_gmtoff / 60);
     return result;
 }
 

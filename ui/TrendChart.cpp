@@ -134,6 +134,11 @@ void TrendChart::AppendPoint(double x, double y) {
     ScheduleRedraw();
 }
 
+double TrendChart::LastKey() const {
+    const auto& points = *series_->data();
+    return points.isEmpty() ? 0 : (points.constEnd() - 1)->key;
+}
+
 bool TrendChart::seriesShown() const {
     return series_->visible();
 }

@@ -21,6 +21,8 @@ public:
 
     // Adds a point in order of x and schedules a redraw.
     void AppendPoint(double x, double y);
+    // The x of the last point, 0 while there is none.
+    double LastKey() const;
 
     TrendSeries* series() const { return series_; }
     bool seriesShown() const;

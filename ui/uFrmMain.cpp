@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
+#include <QTime>
 #include <exception>
 
 #include "SetpointSpinBox.h"
@@ -284,29 +285,30 @@ void TFrmMain::Connect() {
 void TFrmMain::ShowConnectFailure() {
     QMessageBox box(QMessageBox::Warning, QStringLiteral("提示"), QStringLiteral("连接失败。"),
                     QMessageBox::Ok, this);
+    // The transaction succeeded but brought an empty line: nothing in it could be understood.
+    const TransactCause cause = LastTransactCause();
+    const std::string detail = cause.failure == TransactFailure::None
+                                   ? "收到的应答无法识别（空行）。"
+                                   : DescribeTransactCause(cause);
+    box.setInformativeText(QString::fromStdString(detail));
     box.exec();
 }
 
 void TFrmMain::StopRunningWorker() {
-    if (TbaseThread* running = Worker.load()) {
-        running->RequestStop();
-        PumpUntil([] { return Worker.load() == nullptr; });
-    }
+    if (Worker.load() == nullptr)
+        return;
+    RequestWorkerStop();
+    PumpUntil([] { return Worker.load() == nullptr; });
 }
 
 void TFrmMain::StartWorker() {
     // Once closing has begun, a connect starts nothing that would outlive the window.
     if (StopRequested)
         return;
-    auto* worker = new TbaseThread(*this, *this);
-    Worker = worker;
-    try {
-        worker->Start();
-    } catch (...) {
-        Worker = nullptr;
-        delete worker;
-        throw;
-    }
+    auto worker = std::make_unique<TbaseThread>(*this, *this);
+    // A later worker's points follow the earlier ones instead of running back to x = 1.
+    worker->SampleBase = cht1->LastKey();
+    LaunchWorker(std::move(worker));
 }
 
 // ---- The worker's view ----------------------------------------------------------------------
@@ -322,6 +324,39 @@ void TFrmMain::ShowReadingTexts(const std::string& volts, const std::string& amp
     show_v->setText(WireText(volts));
     show_I->setText(WireText(amperes));
     show_w->setText(WireText(watts));
+    lastGoodReading_ = QTime::currentTime();
+    ShowReadoutsLive(true);
+}
+
+void TFrmMain::ShowReadingMissing() {
+    ShowReadoutsLive(false);
+}
+
+void TFrmMain::ShowWorkerEnded() {
+    ShowReadoutsLive(false);
+}
+
+void TFrmMain::ShowSinkProblem(const std::string& problem) {
+    sinkProblem_ = QString::fromStdString(problem);
+    ShowReadoutsLive(readoutsLive_);
+}
+
+void TFrmMain::ShowReadoutsLive(bool live) {
+    readoutsLive_ = live;
+    QStringList tip;
+    if (!live)
+        tip << QStringLiteral("最后更新 ") + lastGoodReading_.toString(QStringLiteral("HH:mm:ss"));
+    if (!sinkProblem_.isEmpty())
+        tip << sinkProblem_;
+    const QPalette::ColorGroup shade = live ? QPalette::Active : QPalette::Disabled;
+    const QColor text = QApplication::palette().color(shade, QPalette::Text);
+    for (QLineEdit* readout : {show_v, show_I, show_w}) {
+        QPalette palette = readout->palette();
+        palette.setColor(QPalette::Active, QPalette::Text, text);
+        palette.setColor(QPalette::Inactive, QPalette::Text, text);
+        readout->setPalette(palette);
+        readout->setToolTip(tip.join('\n'));
+    }
 }
 
 void TFrmMain::Synchronize(const std::function<void()>& routine) {

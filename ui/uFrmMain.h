@@ -2,6 +2,7 @@
 // The main window: settings, device information, read-outs, setpoints, presets and three trend
 // charts. It is the worker's view and runs the worker's synchronised calls.
 
+#include <QTime>
 #include <QWidget>
 #include <cstdint>
 
@@ -30,6 +31,9 @@ public:
     void AppendSample(double sample, double volts, double amperes, double watts) override;
     void ShowReadingTexts(const std::string& volts, const std::string& amperes,
                           const std::string& watts) override;
+    void ShowReadingMissing() override;
+    void ShowWorkerEnded() override;
+    void ShowSinkProblem(const std::string& problem) override;
     void Synchronize(const std::function<void()>& routine) override;
 
     QGroupBox* grp1;
@@ -87,9 +91,15 @@ private:
     void QueueSetpoint(SetpointSpinBox* field, const char* prefix);
     void ShowConnectFailure();
     std::string Transact(const char* command);
+    // Live read-outs in the normal text colour; stale ones in the disabled colour, with the time
+    // of the last good reading in their tool tip, which also names a sink's problem.
+    void ShowReadoutsLive(bool live);
 
     bool closing_ = false;
     bool centred_ = false;
+    QTime lastGoodReading_;
+    bool readoutsLive_ = true;
+    QString sinkProblem_;
 };
 
 extern TFrmMain* FrmMain;

@@ -1,10 +1,12 @@
 #include "worker/ubaseThread.h"
 
 #include <chrono>
+#include <exception>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
 
+#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/uCheckAll.h"
 #include "protocol/Protocol.h"
@@ -13,6 +15,14 @@ TCommandQueue CommandQueue;
 std::atomic<bool> StopRequested{false};
 std::atomic<TbaseThread*> Worker{nullptr};
 std::string PollCommand = CmdReadAll;
+
+namespace {
+
+// Held by a stop request while it reaches the worker, and by the worker's destructor while it
+// clears Worker: a request never meets a worker that is being freed.
+std::mutex workerLock;
+
+} // namespace
 
 // ---- TCommandQueue ---------------------------------------------------------------------------
 
@@ -68,8 +78,26 @@ TbaseThread::TbaseThread(ISyncCaller& sync, IReadingsView& view) : sync_(sync), 
 
 TbaseThread::~TbaseThread() {
     // Last act outside this object: only clear Worker when it still names this worker.
+    std::lock_guard lock(workerLock);
     TbaseThread* self = this;
     Worker.compare_exchange_strong(self, nullptr);
+}
+
+void LaunchWorker(std::unique_ptr<TbaseThread> worker) {
+    Worker = worker.get();
+    try {
+        worker->Start();
+    } catch (...) {
+        Worker = nullptr;
+        throw;
+    }
+    worker.release(); // the running worker deletes itself
+}
+
+void RequestWorkerStop() {
+    std::lock_guard lock(workerLock);
+    if (TbaseThread* running = Worker.load())
+        running->RequestStop();
 }
 
 void TbaseThread::Start() {
@@ -82,10 +110,17 @@ void TbaseThread::Start() {
 
 void TbaseThread::ThreadBody(TbaseThread* self) {
     try {
+        if (self->Sink)
+            self->Sink->Begin(self->Identity, LocalNow());
         self->Execute();
+    } catch (const std::exception& error) {
+        WriteConsoleLine(std::string("采集已因错误停止：") + error.what());
     } catch (...) {
-        // Any failure ends the worker silently, like a stop request.
+        WriteConsoleLine("采集已因未知错误停止。");
     }
+    if (self->Sink)
+        self->Sink->End();
+    self->ShowEnded();
     delete self;
 }
 
@@ -116,13 +151,15 @@ void TbaseThread::WaitInterval(int32_t milliseconds) {
 void TbaseThread::SendQueuedCommand() {
     // The line leaves the queue before it is sent; a failed send loses it.
     if (const std::optional<std::string> line = CommandQueue.TakeFirst())
-        Transact(*line);
+        cycleEvent_ = *line + " -> " + Transact(*line);
 }
 
 void TbaseThread::PollReadings() {
     const std::string reply = Transact(PollCommand);
-    if (reply.empty())
-        return;
+    if (reply.empty()) {
+        ShowMissing();
+        return RecordCycle(std::nullopt);
+    }
     try {
         sync_.Synchronize([&] {
             ParseReadings(reply);
@@ -131,6 +168,40 @@ void TbaseThread::PollReadings() {
     } catch (const EConvertError&) {
         // The reply is dropped whole; the next cycle polls again.
         ++DroppedReplies;
+        ShowMissing();
+        return RecordCycle(std::nullopt);
+    }
+    RecordCycle(lastMeasurement_);
+}
+
+void TbaseThread::RecordCycle(const std::optional<Measurement>& reading) {
+    std::string event = std::move(cycleEvent_);
+    cycleEvent_.clear();
+    if (!Sink || (!reading && event.empty()))
+        return;
+    Sink->Record({LocalNow(), SampleBase + SampleCount, reading, std::move(event)});
+    ReportSinkProblem();
+}
+
+void TbaseThread::ReportSinkProblem() {
+    std::string problem = Sink->Problem();
+    if (problem == sinkProblem_)
+        return;
+    sinkProblem_ = std::move(problem);
+    if (!sinkProblem_.empty())
+        WriteConsoleLine(sinkProblem_);
+    sync_.Synchronize([this] { view_.ShowSinkProblem(sinkProblem_); });
+}
+
+void TbaseThread::ShowMissing() {
+    sync_.Synchronize([this] { view_.ShowReadingMissing(); });
+}
+
+void TbaseThread::ShowEnded() {
+    try {
+        sync_.Synchronize([this] { view_.ShowWorkerEnded(); });
+    } catch (const std::exception& error) {
+        WriteConsoleLine(std::string("采集结束时无法更新窗口：") + error.what());
     }
 }
 
@@ -144,7 +215,8 @@ void TbaseThread::ParseReadings(const std::string& reply) {
     const double volts = MeasurementToDouble(LastVoltageText);
     const double amperes = MeasurementToDouble(LastCurrentText);
     const double watts = MeasurementToDouble(LastPowerText);
-    view_.AppendSample(SampleCount, volts, amperes, watts);
+    view_.AppendSample(SampleBase + SampleCount, volts, amperes, watts);
+    lastMeasurement_ = {volts, amperes, watts};
 }
 
 void TbaseThread::ShowReadings() {
@@ -154,5 +226,14 @@ void TbaseThread::ShowReadings() {
 std::string TbaseThread::Transact(const std::string& command) {
     std::string reply;
     ComTransact(PortNumberText(ComPortName), std::to_string(ComBaudRate), command, true, reply);
+    ReportCauseChange(ComPortName);
     return reply;
+}
+
+void TbaseThread::ReportCauseChange(const std::string& portName) {
+    const TransactCause cause = LastTransactCause();
+    if (cause.failure == lastFailure_)
+        return;
+    lastFailure_ = cause.failure;
+    WriteConsoleLine(portName + ": " + DescribeTransactCause(cause));
 }

@@ -27,6 +27,26 @@ void PointsView::ShowReadingTexts(const std::string& volts, const std::string& a
     ++shownCount_;
 }
 
+void PointsView::ShowReadingMissing() {
+    std::lock_guard lock(mutex_);
+    ++missingCount_;
+}
+
+void PointsView::ShowWorkerEnded() {
+    std::lock_guard lock(mutex_);
+    endShown_ = true;
+}
+
+std::size_t PointsView::MissingCount() const {
+    std::lock_guard lock(mutex_);
+    return missingCount_;
+}
+
+bool PointsView::EndShown() const {
+    std::lock_guard lock(mutex_);
+    return endShown_;
+}
+
 std::vector<workertest::Sample> PointsView::points() const {
     std::lock_guard lock(mutex_);
     return points_;

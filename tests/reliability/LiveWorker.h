@@ -25,10 +25,15 @@ public:
     void AppendSample(double sample, double volts, double amperes, double watts) override;
     void ShowReadingTexts(const std::string& volts, const std::string& amperes,
                           const std::string& watts) override;
+    void ShowReadingMissing() override;
+    void ShowWorkerEnded() override;
+    void ShowSinkProblem(const std::string&) override {}
 
     std::vector<workertest::Sample> points() const;
     std::size_t PointCount() const;
     std::size_t ShownCount() const;
+    std::size_t MissingCount() const;
+    bool EndShown() const;
     workertest::Texts LastShown() const;
 
 private:
@@ -36,6 +41,8 @@ private:
     std::vector<workertest::Sample> points_;
     workertest::Texts lastShown_;
     std::size_t shownCount_ = 0;
+    std::size_t missingCount_ = 0;
+    bool endShown_ = false;
 };
 
 // What a worker sent and got. It outlives the worker, which deletes itself.

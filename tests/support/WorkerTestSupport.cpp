@@ -18,7 +18,25 @@ void RecordingView::ShowReadingTexts(const std::string& volts, const std::string
                                      const std::string& watts) {
     std::lock_guard lock(mutex_);
     shown_.push_back({volts, amperes, watts});
+    marks_ += 'S';
     threads_.push_back(std::this_thread::get_id());
+}
+
+void RecordingView::ShowReadingMissing() {
+    std::lock_guard lock(mutex_);
+    marks_ += 'M';
+    threads_.push_back(std::this_thread::get_id());
+}
+
+void RecordingView::ShowWorkerEnded() {
+    std::lock_guard lock(mutex_);
+    marks_ += 'E';
+    threads_.push_back(std::this_thread::get_id());
+}
+
+std::string RecordingView::marks() const {
+    std::lock_guard lock(mutex_);
+    return marks_;
 }
 
 std::vector<Sample> RecordingView::samples() const {

@@ -31,7 +31,12 @@ public:
     void AppendSample(double sample, double volts, double amperes, double watts) override;
     void ShowReadingTexts(const std::string& volts, const std::string& amperes,
                           const std::string& watts) override;
+    void ShowReadingMissing() override;
+    void ShowWorkerEnded() override;
+    void ShowSinkProblem(const std::string&) override {}
 
+    // What the view was told, in order: 'S' a reading shown, 'M' a reading missing, 'E' the end.
+    std::string marks() const;
     std::vector<Sample> samples() const;
     std::vector<Texts> shown() const;
     std::vector<std::thread::id> callerThreads() const;
@@ -42,6 +47,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<Sample> samples_;
     std::vector<Texts> shown_;
+    std::string marks_;
     std::vector<std::thread::id> threads_;
     bool failAppends_ = false;
 };
