@@ -155,14 +155,11 @@ void LiveWorkerTest::StartSim(const std::vector<std::string>& faults) {
 }
 
 void LiveWorkerTest::StartWorker(IReadingsView& target, int32_t interval) {
-    auto* worker = new LiveWorker(record, window, target, interval);
-    Worker = worker;
-    worker->Start();
+    LaunchWorker(std::make_unique<LiveWorker>(record, window, target, interval));
 }
 
 void LiveWorkerTest::StopWorker() {
-    if (TbaseThread* running = Worker.load())
-        running->RequestStop();
+    RequestWorkerStop();
     ASSERT_TRUE(testsupport::WaitUntil([] { return Worker.load() == nullptr; }))
         << "the worker did not end";
 }

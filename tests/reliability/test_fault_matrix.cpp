@@ -231,6 +231,7 @@ TEST_F(FaultMatrix, VanishedPortChangesNothingLosesQueuedLinesAndPollingResumesW
     StartSim();
     StartWorker();
     ASSERT_TRUE(WaitForPoints(3));
+    ::testing::internal::CaptureStderr();
     sim->stop(); // the port's name and its terminal go away
 
     // Once a transaction has failed on the missing port, the last reading is in the view.
@@ -261,6 +262,18 @@ TEST_F(FaultMatrix, VanishedPortChangesNothingLosesQueuedLinesAndPollingResumesW
     ASSERT_TRUE(WaitForPoints(pointsBefore + 3));
     EXPECT_FALSE(record.ended());
     StopWorker();
+    EXPECT_GT(view.MissingCount(), 0u);
+    EXPECT_TRUE(view.EndShown());
+
+    // A terminal saw the change of cause each way, once each; without its link the port number
+    // falls back to the fixed map, whose device this machine may lack too.
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    const std::string gone = "COM3: 串口设备不存在：";
+    const std::string back = "COM3: 通信正常。\n";
+    const std::size_t goneAt = said.find(gone);
+    EXPECT_NE(goneAt, std::string::npos) << said;
+    EXPECT_NE(said.find(back, goneAt), std::string::npos) << said;
+    EXPECT_EQ(said.find(gone, goneAt + 1), std::string::npos) << said;
 
     const auto points = view.points();
     ExpectWholeFirstPresetPoints(points);

@@ -7,6 +7,7 @@
 #include <random>
 #include <sys/file.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 #include "common/uCheckAll.h"
@@ -20,6 +21,7 @@ using serialtest::PtyPeer;
 namespace {
 
 constexpr int kPort = 7;
+constexpr TransactFailure kOk = TransactFailure::None;
 const std::string kCommand = "READ:ALL?";
 
 // The log text that appeared since `before` was taken.
@@ -79,20 +81,21 @@ struct ReplyCase {
     std::string reply;
     bool logged;
     std::string logText; // after "rece:"
+    TransactFailure cause;
 };
 
 TEST_F(TransactionTest, ReplyBytesGiveTheirReplyAndLogLine) {
     using namespace std::string_literals;
     const std::vector<ReplyCase> cases = {
-        {"CR LF", {"1.00,2.00,3.00\r\n"}, "1.00,2.00,3.00", true, "1.00,2.00,3.00\r"},
-        {"chunks", {"1.00,", "2.00,", "3.00\n"}, "1.00,2.00,3.00", true, "1.00,2.00,3.00"},
-        {"two lines", {"AB\nCD\n"}, "ABCD", true, "AB\nCD"},
-        {"bare LF", {"\n"}, "", true, ""},
-        {"zero byte", {"A\0B\n"s}, "A\0B"s, true, "A\0B"s},
-        {"high bytes", {"\xFF\x80\n"}, "\xFF\x80", true, "\xFF\x80"},
-        {"no LF", {"1.00,2.0"}, "", false, ""},
-        {"LF inside only", {"AB\nCD"}, "", false, ""},
-        {"silence", {}, "", false, ""},
+        {"CR LF", {"1.00,2.00,3.00\r\n"}, "1.00,2.00,3.00", true, "1.00,2.00,3.00\r", kOk},
+        {"chunks", {"1.00,", "2.00,", "3.00\n"}, "1.00,2.00,3.00", true, "1.00,2.00,3.00", kOk},
+        {"two lines", {"AB\nCD\n"}, "ABCD", true, "AB\nCD", kOk},
+        {"bare LF", {"\n"}, "", true, "", kOk},
+        {"zero byte", {"A\0B\n"s}, "A\0B"s, true, "A\0B"s, kOk},
+        {"high bytes", {"\xFF\x80\n"}, "\xFF\x80", true, "\xFF\x80", kOk},
+        {"no LF", {"1.00,2.0"}, "", false, "", TransactFailure::NoReply},
+        {"LF inside only", {"AB\nCD"}, "", false, "", TransactFailure::NoReply},
+        {"silence", {}, "", false, "", TransactFailure::NoReply},
     };
     for (const ReplyCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -101,6 +104,7 @@ TEST_F(TransactionTest, ReplyBytesGiveTheirReplyAndLogLine) {
 
         EXPECT_EQ(Transact(c.chunks), c.reply);
 
+        EXPECT_EQ(LastTransactCause().failure, c.cause);
         EXPECT_EQ(wire_, kCommand + "\n");
         EXPECT_EQ(OpenDescriptorCount(), descriptors);
         const std::string logged = NewLogText("comm", logBefore);
@@ -161,6 +165,7 @@ TEST_F(TransactionTest, VanishedPortEndsEmptyAndANewOneServes) {
     far.join();
     EXPECT_EQ(OpenDescriptorCount(), descriptors - 1) << "only the peer's own end is gone";
     EXPECT_EQ(reply, "");
+    EXPECT_EQ(LastTransactCause().failure, TransactFailure::PortLost);
     EXPECT_EQ(LogText(AppDir, "comm"), "");
 
     // The port comes back under the same number.
@@ -183,6 +188,8 @@ TEST_F(TransactionTest, PortHeldElsewhereIsSendBadUntilReleased) {
 
     EXPECT_EQ(TransactUnsent(std::to_string(kPort), "115200"), "");
     EXPECT_NE(LogText(AppDir, "COMM").find("] send bad.\r\n"), std::string::npos);
+    EXPECT_EQ(LastTransactCause().failure, TransactFailure::PortBusy);
+    EXPECT_EQ(DescribeTransactCause(LastTransactCause()), "串口已被其他程序占用。");
 
     close(holder);
     EXPECT_EQ(Transact({"free\n"}), "free");
@@ -192,16 +199,23 @@ struct OpenFailure {
     const char* what;
     std::string portText;
     std::string baudText;
+    TransactFailure cause;
+    std::string said; // what the operator is told
 };
 
 TEST_F(TransactionTest, OpenFailuresAreSendBadAndLeaveThePortUsable) {
     std::filesystem::create_symlink(AppDir + "no-such-device", AppDir + "ports/com8");
     const std::vector<OpenFailure> cases = {
-        {"no device for the number", "200", "115200"},
-        {"dangling ports/ link", "8", "115200"},
-        {"baud termios cannot set", std::to_string(kPort), "12345"},
-        {"baud zero", std::to_string(kPort), "0"},
-        {"negative baud", std::to_string(kPort), "-9600"},
+        {"no device for the number", "200", "115200", TransactFailure::DeviceMissing,
+         "该串口号没有对应的设备。"},
+        {"dangling ports/ link", "8", "115200", TransactFailure::DeviceMissing,
+         "串口设备不存在：" + AppDir + "ports/com8。"},
+        {"baud termios cannot set", std::to_string(kPort), "12345",
+         TransactFailure::SettingsRefused, "串口不接受通信设置（波特率 12345）。"},
+        {"baud zero", std::to_string(kPort), "0", TransactFailure::SettingsRefused,
+         "串口不接受通信设置（波特率 0）。"},
+        {"negative baud", std::to_string(kPort), "-9600", TransactFailure::SettingsRefused,
+         "串口不接受通信设置（波特率 -9600）。"},
     };
     for (const OpenFailure& c : cases) {
         SCOPED_TRACE(c.what);
@@ -210,20 +224,41 @@ TEST_F(TransactionTest, OpenFailuresAreSendBadAndLeaveThePortUsable) {
 
         EXPECT_EQ(TransactUnsent(c.portText, c.baudText), "");
 
+        EXPECT_EQ(LastTransactCause().failure, c.cause);
+        EXPECT_EQ(DescribeTransactCause(LastTransactCause()), c.said);
         EXPECT_EQ(OpenDescriptorCount(), descriptors);
         const std::string logged = NewLogText("COMM", logBefore);
         EXPECT_EQ(logged.substr(logged.find(']') + 1), " send bad.\r\n");
     }
     // A refused setting did not leave the port open or locked.
     EXPECT_EQ(Transact({"again\n"}), "again");
+    EXPECT_EQ(LastTransactCause().failure, kOk) << "a success clears the cause";
+}
+
+TEST_F(TransactionTest, EachThreadKeepsTheCauseOfItsOwnLastTransaction) {
+    TransactUnsent("", "115200");
+    std::thread other([] {
+        std::string reply;
+        ComTransact("200", "115200", kCommand, true, reply);
+        EXPECT_EQ(LastTransactCause().failure, TransactFailure::DeviceMissing);
+    });
+    other.join();
+    EXPECT_EQ(LastTransactCause().failure, TransactFailure::NoPort);
+    EXPECT_EQ(DescribeTransactCause(LastTransactCause()), "未选择串口。");
 }
 
 TEST_F(TransactionTest, TextsThatDoNotConvertLogNothing) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"", "115200"}, {"A0", "115200"}, {"7x", "115200"}, {"7", ""}, {"7", "fast"}};
-    for (const auto& [portText, baudText] : cases) {
+    using enum TransactFailure;
+    const std::vector<std::tuple<std::string, std::string, TransactFailure>> cases = {
+        {"", "115200", NoPort},
+        {"A0", "115200", NoPort},
+        {"7x", "115200", NoPort},
+        {"7", "", SettingsRefused},
+        {"7", "fast", SettingsRefused}};
+    for (const auto& [portText, baudText, cause] : cases) {
         SCOPED_TRACE("port [" + portText + "] baud [" + baudText + "]");
         EXPECT_EQ(TransactUnsent(portText, baudText), "");
+        EXPECT_EQ(LastTransactCause().failure, cause);
     }
     EXPECT_EQ(LogText(AppDir, "COMM"), "");
     EXPECT_EQ(LogText(AppDir, "comm"), "");

@@ -34,6 +34,17 @@ void RecordingView::ShowWorkerEnded() {
     threads_.push_back(std::this_thread::get_id());
 }
 
+void RecordingView::ShowSinkProblem(const std::string& problem) {
+    std::lock_guard lock(mutex_);
+    sinkProblems_.push_back(problem);
+    threads_.push_back(std::this_thread::get_id());
+}
+
+std::vector<std::string> RecordingView::sinkProblems() const {
+    std::lock_guard lock(mutex_);
+    return sinkProblems_;
+}
+
 std::string RecordingView::marks() const {
     std::lock_guard lock(mutex_);
     return marks_;
@@ -163,6 +174,48 @@ std::string Script::Answer(const std::string& command) {
 void Script::RecordEnd(int64_t droppedReplies) {
     std::lock_guard lock(mutex_);
     droppedAtEnd_ = droppedReplies;
+}
+
+// ---- SinkLog ---------------------------------------------------------------------------------
+
+std::vector<SupplyIdentity> SinkLog::begun() const {
+    std::lock_guard lock(mutex_);
+    return begun_;
+}
+
+std::vector<CycleRecord> SinkLog::records() const {
+    std::lock_guard lock(mutex_);
+    return records_;
+}
+
+int SinkLog::ends() const {
+    std::lock_guard lock(mutex_);
+    return ends_;
+}
+
+void SinkLog::SetProblem(std::string problem) {
+    std::lock_guard lock(mutex_);
+    problem_ = std::move(problem);
+}
+
+void SinkLog::Begun(const SupplyIdentity& identity) {
+    std::lock_guard lock(mutex_);
+    begun_.push_back(identity);
+}
+
+void SinkLog::Recorded(const CycleRecord& record) {
+    std::lock_guard lock(mutex_);
+    records_.push_back(record);
+}
+
+void SinkLog::Ended() {
+    std::lock_guard lock(mutex_);
+    ++ends_;
+}
+
+std::string SinkLog::problem() const {
+    std::lock_guard lock(mutex_);
+    return problem_;
 }
 
 } // namespace workertest

@@ -33,10 +33,11 @@ public:
                           const std::string& watts) override;
     void ShowReadingMissing() override;
     void ShowWorkerEnded() override;
-    void ShowSinkProblem(const std::string&) override {}
+    void ShowSinkProblem(const std::string& problem) override;
 
     // What the view was told, in order: 'S' a reading shown, 'M' a reading missing, 'E' the end.
     std::string marks() const;
+    std::vector<std::string> sinkProblems() const;
     std::vector<Sample> samples() const;
     std::vector<Texts> shown() const;
     std::vector<std::thread::id> callerThreads() const;
@@ -48,6 +49,7 @@ private:
     std::vector<Sample> samples_;
     std::vector<Texts> shown_;
     std::string marks_;
+    std::vector<std::string> sinkProblems_;
     std::vector<std::thread::id> threads_;
     bool failAppends_ = false;
 };
@@ -106,6 +108,42 @@ private:
     std::string blockOn_;
     bool blocked_ = false, release_ = false, failPolls_ = false;
     int64_t droppedAtEnd_ = -1;
+};
+
+// What a worker's sink was handed. It outlives the sink, which ends with its worker.
+class SinkLog {
+public:
+    std::vector<SupplyIdentity> begun() const;
+    std::vector<CycleRecord> records() const;
+    int ends() const;
+    // From the next Record on, the sink reports this problem.
+    void SetProblem(std::string problem);
+
+    void Begun(const SupplyIdentity& identity);
+    void Recorded(const CycleRecord& record);
+    void Ended();
+    std::string problem() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<SupplyIdentity> begun_;
+    std::vector<CycleRecord> records_;
+    int ends_ = 0;
+    std::string problem_;
+};
+
+class RecordingSink : public IReadingSink {
+public:
+    explicit RecordingSink(SinkLog& log) : log_(log) {}
+    void Begin(const SupplyIdentity& identity, const platform::LocalDateTime&) override {
+        log_.Begun(identity);
+    }
+    void Record(const CycleRecord& record) override { log_.Recorded(record); }
+    void End() override { log_.Ended(); }
+    std::string Problem() const override { return log_.problem(); }
+
+private:
+    SinkLog& log_;
 };
 
 class ScriptedWorker : public TbaseThread {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -33,13 +34,16 @@ protected:
         CommandQueue.Clear();
     }
 
-    // Stores the worker in Worker before its thread starts, as the connect action does.
-    ScriptedWorker* StartWorker(ISyncCaller& sync, int32_t interval = ShortInterval) {
-        auto* worker = new ScriptedWorker(script, sync, view);
+    // Starts the worker as the connect action does; it may already be gone when this returns,
+    // so a test uses the pointer only while it holds the worker back (a blocked or long wait).
+    ScriptedWorker* StartWorker(ISyncCaller& sync, int32_t interval = ShortInterval,
+                                std::unique_ptr<IReadingSink> sink = nullptr) {
+        auto worker = std::make_unique<ScriptedWorker>(script, sync, view);
         worker->Interval = interval;
-        Worker = worker;
-        worker->Start();
-        return worker;
+        worker->Sink = std::move(sink);
+        ScriptedWorker* started = worker.get();
+        LaunchWorker(std::move(worker));
+        return started;
     }
 
     static bool WaitForEnd() {
@@ -89,18 +93,86 @@ TEST_F(WorkerTest, EmptyRepliesCountNothingAndPollingGoesOn) {
     EXPECT_GE(script.SentCount(), 3u);
 }
 
-TEST_F(WorkerTest, ALaterWorkerStartsAgainAtSampleOne) {
+TEST_F(WorkerTest, TellsTheViewOfEveryPollWithoutAReadingAndOfItsEnd) {
+    script.AddPollReplies({"", "ERR", "4,5,6"});
+    StartWorker(window);
+    ASSERT_TRUE(WaitForShown(1));
+    RequestWorkerStop();
+    ASSERT_TRUE(WaitForEnd());
+
+    const std::string marks = view.marks();
+    EXPECT_EQ(marks.substr(0, 3), "MMS") << "an empty and a dropped reply, then a reading";
+    EXPECT_EQ(marks.back(), 'E');
+    EXPECT_EQ(marks.find('E'), marks.size() - 1) << "the end is told once, last";
+    for (std::thread::id caller : view.callerThreads())
+        EXPECT_EQ(caller, window.id());
+}
+
+TEST_F(WorkerTest, ALaterWorkerCountsFromOneAndPlacesItsPointsAfterItsBase) {
     script.AddPollReplies({"1,2,3"});
-    ScriptedWorker* first = StartWorker(direct);
+    ScriptedWorker* first = StartWorker(direct, 300);
     ASSERT_TRUE(WaitForShown(1));
     first->RequestStop();
     ASSERT_TRUE(WaitForEnd());
     EXPECT_FALSE(StopRequested.load()) << "RequestStop must stop only its own worker";
 
-    script.AddPollReplies({"4,5,6"});
-    StartWorker(direct);
-    ASSERT_TRUE(WaitForShown(2));
-    EXPECT_EQ(view.samples(), (std::vector<Sample>{{1, 1, 2, 3}, {1, 4, 5, 6}}));
+    script.AddPollReplies({"4,5,6", "7,8,9"});
+    auto second = std::make_unique<ScriptedWorker>(script, direct, view);
+    second->Interval = ShortInterval;
+    second->SampleBase = 1;
+    LaunchWorker(std::move(second));
+    ASSERT_TRUE(WaitForShown(3));
+    EXPECT_EQ(view.samples(), (std::vector<Sample>{{1, 1, 2, 3}, {2, 4, 5, 6}, {3, 7, 8, 9}}));
+}
+
+// ---- The sink -------------------------------------------------------------------------------
+
+TEST_F(WorkerTest, HandsItsSinkEveryCycleWithAReadingOrACommand) {
+    SinkLog log;
+    CommandQueue.Append("L1");
+    CommandQueue.Append("L2");
+    script.AddPollReplies({"1,2,3", "ERR"});
+    auto worker = std::make_unique<ScriptedWorker>(script, direct, view);
+    worker->Interval = ShortInterval;
+    worker->SampleBase = 10;
+    worker->Identity = {"COM9", 115200, "XYZ3010N", "SN1", "V1.0", 30, 10};
+    worker->Sink = std::make_unique<RecordingSink>(log);
+    LaunchWorker(std::move(worker));
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return script.SentCount() >= 6; }));
+    RequestWorkerStop();
+    ASSERT_TRUE(WaitForEnd());
+
+    ASSERT_EQ(log.begun().size(), 1u);
+    EXPECT_EQ(log.begun()[0].portName, "COM9");
+    EXPECT_EQ(log.begun()[0].ratedVoltage, 30);
+    const std::vector<CycleRecord> records = log.records();
+    ASSERT_EQ(records.size(), 2u) << "a cycle without a reading or a command is not recorded";
+    EXPECT_EQ(records[0].sample, 11);
+    ASSERT_TRUE(records[0].reading.has_value());
+    EXPECT_EQ(records[0].reading->watts, 3);
+    EXPECT_EQ(records[0].event, "L1 -> OK");
+    EXPECT_EQ(records[1].sample, 12) << "the dropped reply was still counted";
+    EXPECT_FALSE(records[1].reading.has_value());
+    EXPECT_EQ(records[1].event, "L2 -> OK");
+    EXPECT_EQ(log.ends(), 1);
+}
+
+TEST_F(WorkerTest, ASinkProblemReachesTheViewAndStandardErrorOncePerChange) {
+    SinkLog log;
+    log.SetProblem("记录文件无法写入");
+    script.AddPollReplies({"1,2,3", "4,5,6", "7,8,9"});
+    ::testing::internal::CaptureStderr();
+    StartWorker(window, ShortInterval, std::make_unique<RecordingSink>(log));
+    const bool shown = WaitForShown(3);
+    RequestWorkerStop();
+    const bool ended = WaitForEnd();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(shown && ended);
+
+    EXPECT_EQ(view.sinkProblems(), (std::vector<std::string>{"记录文件无法写入"}));
+    const std::size_t first = said.find("记录文件无法写入");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_EQ(said.find("记录文件无法写入", first + 1), std::string::npos) << said;
 }
 
 // ---- Replies that do not parse ---------------------------------------------------------------
@@ -130,22 +202,50 @@ INSTANTIATE_TEST_SUITE_P(Replies, WorkerBadReplyTest,
 
 // ---- Failures of other kinds -----------------------------------------------------------------
 
-TEST_F(WorkerTest, AFailingTransactionEndsTheWorkerSilently) {
+TEST_F(WorkerTest, AFailingTransactionEndsTheWorkerAndSaysWhyOnStandardError) {
     script.FailPolls();
+    ::testing::internal::CaptureStderr();
     StartWorker(direct);
-    ASSERT_TRUE(WaitForEnd());
+    const bool ended = WaitForEnd();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(ended);
     EXPECT_EQ(script.sent(), (std::vector<std::string>{CmdReadAll}));
     EXPECT_TRUE(view.shown().empty());
+    EXPECT_NE(said.find("port exploded"), std::string::npos) << said;
+    EXPECT_EQ(view.marks(), "E");
 }
 
-TEST_F(WorkerTest, AFailureInsideTheWindowCallEndsTheWorkerSilently) {
+TEST_F(WorkerTest, AFailureInsideTheWindowCallEndsTheWorkerAndSaysWhy) {
     script.AddPollReplies({"1,2,3", "4,5,6"});
     view.FailAppends();
+    ::testing::internal::CaptureStderr();
     StartWorker(window);
-    ASSERT_TRUE(WaitForEnd());
+    const bool ended = WaitForEnd();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(ended);
     EXPECT_EQ(script.sent(), (std::vector<std::string>{CmdReadAll}));
     EXPECT_TRUE(view.shown().empty());
     EXPECT_EQ(script.droppedAtEnd(), 0);
+    EXPECT_NE(said.find("chart refused the point"), std::string::npos) << said;
+}
+
+// ---- One owner: a stop request never meets a freed worker ------------------------------------
+
+TEST_F(WorkerTest, StopRequestsRacingAWorkerThatEndsOnItsOwn) {
+    // Each worker ends at its first poll while the test keeps asking it to stop; a request that
+    // reached a worker being freed is what the sanitizers would report.
+    script.FailPolls();
+    ::testing::internal::CaptureStderr();
+    for (int round = 0; round < 300; ++round) {
+        auto worker = std::make_unique<ScriptedWorker>(script, direct, view);
+        worker->Interval = round % 3; // the end lands before, during and after the requests
+        LaunchWorker(std::move(worker));
+        while (Worker.load() != nullptr)
+            RequestWorkerStop();
+    }
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Worker.load(), nullptr);
+    EXPECT_EQ(view.marks(), std::string(300, 'E'));
 }
 
 // ---- The three stop tests --------------------------------------------------------------------
