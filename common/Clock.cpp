@@ -9,6 +9,7 @@ namespace {
 
 std::mutex clockMutex;
 LocalClock installedClock;
+TickClock installedTickClock;
 
 } // namespace
 
@@ -24,4 +25,18 @@ LocalDateTime LocalNow() {
 void SetLocalClock(LocalClock clock) {
     std::lock_guard lock(clockMutex);
     installedClock = std::move(clock);
+}
+
+std::chrono::steady_clock::time_point TickNow() {
+    TickClock clock;
+    {
+        std::lock_guard lock(clockMutex);
+        clock = installedTickClock;
+    }
+    return clock ? clock() : std::chrono::steady_clock::now();
+}
+
+void SetTickClock(TickClock clock) {
+    std::lock_guard lock(clockMutex);
+    installedTickClock = std::move(clock);
 }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <climits>
 
+#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/TextUtil.h"
 
@@ -196,11 +197,10 @@ void ReadComReply(platform::SerialDevice& port, unsigned timeLimitSeconds, std::
     reply.clear();
     std::array<char, kMaxChunk + 1> buffer{};
     std::string work;
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = TickNow();
     const milliseconds limit(static_cast<long long>(timeLimitSeconds) * 1000);
     for (;;) {
-        const auto elapsed =
-            std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
+        const auto elapsed = std::chrono::duration_cast<milliseconds>(TickNow() - start);
         if (elapsed > limit)
             return Fail(TransactFailure::NoReply);
         const unsigned waiting = ComBytesWaiting(port);

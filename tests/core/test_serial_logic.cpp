@@ -3,8 +3,8 @@
 #include <deque>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <thread>
 
+#include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/uCheckAll.h"
 #include "support/TestSupport.h"
@@ -67,12 +67,28 @@ TEST(PortDevicePath, PortsLinkOverridesEvenWhenDangling) {
     EXPECT_EQ(platform::PortDevicePath(dir.path(), 4), "/dev/ttyS3");
 }
 
+// The transaction's tick clock, moved only by the device's waits, so that the reply limit costs
+// no real time.
+class ManualTicks {
+public:
+    ManualTicks() {
+        SetTickClock([this] { return now_; });
+    }
+    ~ManualTicks() { SetTickClock({}); }
+    ManualTicks(const ManualTicks&) = delete;
+    ManualTicks& operator=(const ManualTicks&) = delete;
+    void Advance(std::chrono::milliseconds by) { now_ += by; }
+
+private:
+    std::chrono::steady_clock::time_point now_{};
+};
+
 // A device whose input arrives in the scripted chunks, one chunk per wait. When the script is
 // used up it either fails (gone) or stays silent for the whole wait, as a quiet line does.
 class ScriptedDevice : public platform::SerialDevice {
 public:
-    ScriptedDevice(std::deque<std::string> arrivals, bool goneAtEnd)
-        : arrivals_(std::move(arrivals)), goneAtEnd_(goneAtEnd) {}
+    ScriptedDevice(ManualTicks& ticks, std::deque<std::string> arrivals, bool goneAtEnd)
+        : ticks_(ticks), arrivals_(std::move(arrivals)), goneAtEnd_(goneAtEnd) {}
 
     long Write(const char*, std::size_t size) override { return static_cast<long>(size); }
     long BytesWaiting() override { return failQueries_ ? -1 : static_cast<long>(queue_.size()); }
@@ -92,7 +108,7 @@ public:
         }
         if (goneAtEnd_)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+        ticks_.Advance(std::chrono::milliseconds(timeoutMs));
         return true;
     }
     void PurgeInput() override {
@@ -108,6 +124,7 @@ public:
     std::size_t largestRead = 0;
 
 private:
+    ManualTicks& ticks_;
     std::deque<std::string> arrivals_;
     bool goneAtEnd_;
     bool failQueries_ = false;
@@ -130,31 +147,33 @@ protected:
 
     testsupport::TempDir dir_;
     std::string saved_;
+    ManualTicks ticks;
 };
 
 TEST_F(ReadComReplyTest, EndsWithTheFirstChunkThatEndsInLineFeed) {
-    ScriptedDevice device({"1.00,", "2.0\n0,", "3.00\r\n", "late\n"}, true);
+    ScriptedDevice device(ticks, {"1.00,", "2.0\n0,", "3.00\r\n", "late\n"}, true);
     EXPECT_EQ(Read(device), "1.00,2.00,3.00");
     EXPECT_EQ(device.ChunksLeft(), 1u);
 }
 
 TEST_F(ReadComReplyTest, BacklogOverLimitIsPurgedButExactlyLimitIsRead) {
-    ScriptedDevice flooded({std::string(1025, 'x'), "OK\n"}, true);
+    ScriptedDevice flooded(ticks, {std::string(1025, 'x'), "OK\n"}, true);
     EXPECT_EQ(Read(flooded), "OK");
     EXPECT_EQ(flooded.purges, 1);
 
-    ScriptedDevice full({std::string(1023, 'y') + "\n"}, true);
+    ScriptedDevice full(ticks, {std::string(1023, 'y') + "\n"}, true);
     EXPECT_EQ(Read(full), std::string(1023, 'y'));
     EXPECT_EQ(full.purges, 0);
     EXPECT_EQ(full.largestRead, 1024u);
 }
 
 TEST_F(ReadComReplyTest, GoneDeviceEndsAtOnceWithoutLog) {
-    ScriptedDevice gone({"partial"}, true);
+    ScriptedDevice gone(ticks, {"partial"}, true);
     EXPECT_EQ(Read(gone), "");
     EXPECT_EQ(gone.waits, 2);
+    EXPECT_EQ(LastTransactCause().failure, TransactFailure::PortLost);
 
-    ScriptedDevice failing({}, true);
+    ScriptedDevice failing(ticks, {}, true);
     failing.FailQueries();
     EXPECT_EQ(Read(failing), "");
     EXPECT_EQ(failing.waits, 1);
@@ -163,10 +182,14 @@ TEST_F(ReadComReplyTest, GoneDeviceEndsAtOnceWithoutLog) {
 
 // A quiet line is waited on, not polled: a few waits cover the whole limit.
 TEST_F(ReadComReplyTest, SilentLineBlocksUntilTheLimitInFewWaits) {
-    ScriptedDevice silent({"no end"}, false);
-    EXPECT_EQ(Read(silent), "");
-    EXPECT_GE(silent.waits, 2);
-    EXPECT_LE(silent.waits, 5);
+    for (const char* arrived : {"", "no end", "AB\nCD"}) {
+        SCOPED_TRACE(arrived);
+        ScriptedDevice silent(ticks, {arrived}, false);
+        EXPECT_EQ(Read(silent), "");
+        EXPECT_GE(silent.waits, 2);
+        EXPECT_LE(silent.waits, 5);
+        EXPECT_EQ(LastTransactCause().failure, TransactFailure::NoReply);
+    }
     EXPECT_FALSE(std::filesystem::exists(dir_.path() + "Log"));
 }
 
@@ -176,12 +199,13 @@ TEST(ComBytesWaiting, CountsUpToTheLimitAndPurgesAbove) {
         unsigned expected;
         int purges;
     };
+    ManualTicks ticks;
     for (const Case c : {Case{-1, 0, 0}, Case{0, 0, 0}, Case{1024, 1024, 0}, Case{1025, 0, 1}}) {
         struct Fixed : ScriptedDevice {
-            explicit Fixed(long n) : ScriptedDevice({}, true), n(n) {}
+            Fixed(ManualTicks& ticks, long n) : ScriptedDevice(ticks, {}, true), n(n) {}
             long BytesWaiting() override { return n; }
             long n;
-        } device(c.waiting);
+        } device(ticks, c.waiting);
         EXPECT_EQ(ComBytesWaiting(device), c.expected) << c.waiting;
         EXPECT_EQ(device.purges, c.purges) << c.waiting;
     }
