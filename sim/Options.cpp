@@ -33,15 +33,15 @@ double ParseDouble(const std::string& option, const std::string& text, double mi
 
 constexpr int kMaxMs = 3600 * 1000;
 
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     const char* valueName; // nullptr for a flag
     const char* help;
     std::function<void(Options&, const std::string& name, const std::string& value)> apply;
 };
 
-const std::vector<OptionSpec>& OptionTable() {
-    static const std::vector<OptionSpec> table = {
+const std::vector<OptionEntry>& OptionTable() {
+    static const std::vector<OptionEntry> table = {
         {"--appdir", "DIR", "register the port as DIR/ports/comN (DIR/ports is created if needed)",
          [](Options& o, const std::string&, const std::string& v) { o.appDir = v; }},
         {"--port", "N", "port number N (1 to 999) for --appdir; the port name printed is COMN",
@@ -131,7 +131,7 @@ const std::vector<OptionSpec>& OptionTable() {
     return table;
 }
 
-const OptionSpec& FindOption(const std::string& name) {
+const OptionEntry& FindOption(const std::string& name) {
     for (const auto& option : OptionTable())
         if (name == option.name)
             return option;
@@ -174,7 +174,7 @@ Options ParseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
-        const OptionSpec& option = FindOption(name);
+        const OptionEntry& option = FindOption(name);
         std::string value;
         if (option.valueName) {
             if (i + 1 >= argc)
