@@ -98,6 +98,11 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent) {
     FormCreate();
 }
 
+TFrmMain::~TFrmMain() {
+    if (FrmMain == this)
+        FrmMain = nullptr;
+}
+
 void TFrmMain::CreateControls() {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("可调直流稳压电源上位机"));

@@ -26,6 +26,7 @@ class TFrmMain : public QWidget, public IReadingsView, public ISyncCaller {
     Q_OBJECT
 public:
     explicit TFrmMain(QWidget* parent = nullptr);
+    ~TFrmMain() override;
 
     // IReadingsView and ISyncCaller, for the worker.
     void AppendSample(double sample, double volts, double amperes, double watts) override;
@@ -102,4 +103,5 @@ private:
     QString sinkProblem_;
 };
 
+// The main window while it exists.
 extern TFrmMain* FrmMain;

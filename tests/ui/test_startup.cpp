@@ -87,6 +87,7 @@ TEST_P(Startup, StartsWithTheSettingsOrStopsWithTheErrorBox) {
         EXPECT_EQ(answerer.seen.icon, QMessageBox::Critical);
     }
     EXPECT_EQ(Worker.load(), nullptr);
+    EXPECT_EQ(FrmMain, nullptr) << "no pointer to the gone window is left behind";
 }
 
 INSTANTIATE_TEST_SUITE_P(
