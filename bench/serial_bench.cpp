@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "common/uCheckAll.h"
+#include "platform/Platform.h"
 #include "support/TestSupport.h"
 
 namespace {

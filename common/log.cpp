@@ -7,6 +7,7 @@
 #include "common/Clock.h"
 #include "common/TextUtil.h"
 #include "common/uCheckAll.h"
+#include "platform/Platform.h"
 
 std::mutex LogLock;
 

@@ -2,9 +2,11 @@
 
 #include "common/uCheckAll.h"
 
-std::vector<std::string> ListSerialPorts() {
-    std::vector<std::string> names;
+#include "platform/Platform.h"
+
+std::vector<SerialPortInfo> ListSerialPorts() {
+    std::vector<SerialPortInfo> ports;
     for (platform::SerialPortEntry& entry : platform::EnumerateSerialPorts(AppDir))
-        names.push_back(std::move(entry.name));
-    return names;
+        ports.push_back({std::move(entry.name), std::move(entry.devicePath)});
+    return ports;
 }

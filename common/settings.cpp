@@ -8,6 +8,7 @@
 #include "common/ProfileFile.h"
 #include "common/TextUtil.h"
 #include "common/uCheckAll.h"
+#include "platform/Platform.h"
 
 std::string AppDir;
 std::string ComPortName = "com1";

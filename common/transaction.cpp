@@ -10,6 +10,7 @@
 #include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/TextUtil.h"
+#include "platform/Platform.h"
 
 namespace {
 

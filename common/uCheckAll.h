@@ -9,7 +9,9 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/Platform.h"
+namespace platform {
+class SerialDevice;
+}
 
 // ---- Application directory and port settings -------------------------------------------------
 
@@ -119,5 +121,10 @@ std::string HexPairsToText(const std::string& hexPairs);
 
 // ---- Port discovery --------------------------------------------------------------------------
 
-// Port names ("COM1", "COM5", ...) of the machine, ascending by number.
-std::vector<std::string> ListSerialPorts();
+struct SerialPortInfo {
+    std::string name;       // "COM5", as the port drop-down shows it
+    std::string devicePath; // the device it opens
+};
+
+// The serial ports of the machine, ascending by number.
+std::vector<SerialPortInfo> ListSerialPorts();

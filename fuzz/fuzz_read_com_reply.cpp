@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "common/uCheckAll.h"
+#include "platform/Platform.h"
 #include "fuzz/FuzzSupport.h"
 
 namespace {

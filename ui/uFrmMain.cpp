@@ -191,10 +191,10 @@ void TFrmMain::FillPortList() {
     c_com->clear();
     // A failed discovery is shown, and the rest of the window is still made.
     RunHandler(this, [this] {
-        for (const std::string& name : ListSerialPorts()) {
-            c_com->addItem(QString::fromStdString(name));
-            const std::string device = platform::PortDevicePath(AppDir, std::stoi(name.substr(3)));
-            c_com->setItemData(c_com->count() - 1, QString::fromStdString(device), Qt::ToolTipRole);
+        for (const SerialPortInfo& port : ListSerialPorts()) {
+            c_com->addItem(QString::fromStdString(port.name));
+            c_com->setItemData(c_com->count() - 1, QString::fromStdString(port.devicePath),
+                               Qt::ToolTipRole);
         }
     });
     const QString saved = QString::fromStdString(ComPortName);

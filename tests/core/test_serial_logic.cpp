@@ -7,6 +7,7 @@
 #include "common/Clock.h"
 #include "common/Errors.h"
 #include "common/uCheckAll.h"
+#include "platform/Platform.h"
 #include "support/TestSupport.h"
 
 namespace {

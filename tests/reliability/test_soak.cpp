@@ -33,13 +33,6 @@ long long ResidentBytes() {
 
 // Under the sanitizers freed memory is held back on purpose and their own bookkeeping grows, so
 // resident memory says nothing about leaks there (AddressSanitizer's leak check covers them).
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define PSU_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define PSU_SANITIZED 1
-#endif
-#endif
 #ifdef PSU_SANITIZED
 constexpr bool kResidentMemoryIsMeaningful = false;
 #else

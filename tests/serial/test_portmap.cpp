@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "common/uCheckAll.h"
+#include "platform/Platform.h"
 #include "support/PtyPeer.h"
 #include "support/TestSupport.h"
 
@@ -33,21 +34,26 @@ TEST(PortEnumeration, ListsLinkedPortsAscendingAndSkipsDanglingLinks) {
         EXPECT_LT(PortNumberOf(ports[i - 1].name), PortNumberOf(ports[i].name));
 }
 
-TEST(PortEnumeration, ListSerialPortsNamesThePortsOfAppDir) {
+TEST(PortEnumeration, ListSerialPortsNamesThePortsOfAppDirWithTheirDevices) {
     testsupport::TempDir dir;
     serialtest::PtyPeer peer;
     peer.LinkAs(dir.path(), 40);
     peer.LinkAs(dir.path(), 9);
     const std::string saved = AppDir;
     AppDir = dir.path();
-    const std::vector<std::string> names = ListSerialPorts();
+    const std::vector<SerialPortInfo> ports = ListSerialPorts();
     AppDir = saved;
 
-    const auto nine = std::find(names.begin(), names.end(), "COM9");
-    const auto forty = std::find(names.begin(), names.end(), "COM40");
-    ASSERT_NE(nine, names.end());
-    ASSERT_NE(forty, names.end());
+    const auto named = [&](const char* name) {
+        return std::find_if(ports.begin(), ports.end(),
+                            [&](const auto& p) { return p.name == name; });
+    };
+    const auto nine = named("COM9");
+    const auto forty = named("COM40");
+    ASSERT_NE(nine, ports.end());
+    ASSERT_NE(forty, ports.end());
     EXPECT_LT(nine, forty);
+    EXPECT_EQ(nine->devicePath, dir.path() + "ports/com9");
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "common/uCheckAll.h"
+#include "platform/Platform.h"
 #include "support/PtyPeer.h"
 #include "support/TestSupport.h"
 
