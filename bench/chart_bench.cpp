@@ -15,7 +15,7 @@
 #include "support/TestSupport.h"
 #include "ui/TrendChart.h"
 #include "ui/uFrmMain.h"
-#include "ui/uiUtil.h"
+#include "ui/UiUtil.h"
 #include "worker/ubaseThread.h"
 
 namespace {

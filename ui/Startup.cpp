@@ -6,7 +6,7 @@
 
 #include "common/uCheckAll.h"
 #include "uFrmMain.h"
-#include "uiUtil.h"
+#include "UiUtil.h"
 
 int StartupFailure(const std::exception& error) {
     QMessageBox::critical(nullptr, QStringLiteral("Application Error"),

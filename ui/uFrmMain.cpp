@@ -20,7 +20,7 @@
 #include "common/TextUtil.h"
 #include "common/uCheckAll.h"
 #include "protocol/Protocol.h"
-#include "uiUtil.h"
+#include "UiUtil.h"
 
 int32_t RatedVoltage = 0;
 int32_t RatedCurrent = 0;

@@ -37,34 +37,34 @@ public:
     void ShowSinkProblem(const std::string& problem) override;
     void Synchronize(const std::function<void()>& routine) override;
 
-    QGroupBox* grp1;
-    QLabel* Show1;
-    QComboBox* c_com;
-    QLabel* Show2;
-    QComboBox* c_bt;
-    QPushButton* b1;
-    QGroupBox* grp4;
-    QPushButton* b_data_1;
-    QPushButton* b_data_2;
-    QPushButton* b_data_3;
-    QFrame* pnl1;
-    QLineEdit* show_v;
-    QLineEdit* show_I;
-    QLineEdit* show_w;
-    QLabel* Show13;
-    QLabel* Show11;
-    QLabel* Show12;
-    QLabel* Show311;
-    SetpointSpinBox* e_set_v;
-    QPushButton* b_set_V;
-    QLabel* Show3111;
-    SetpointSpinBox* e_set_i;
-    QPushButton* b_set_I;
-    QGroupBox* grp2;
-    QPlainTextEdit* mm1;
-    TrendChart* cht1;
-    TrendChart* cht2;
-    TrendChart* cht3;
+    QGroupBox* grp1;          // "通信设置": the port settings and the connect button
+    QLabel* Show1;            // "通信串口", the port drop-down's label
+    QComboBox* c_com;         // the serial ports found, each with its device as tool tip
+    QLabel* Show2;            // "通信速率", the baud drop-down's label
+    QComboBox* c_bt;          // the baud rates offered
+    QPushButton* b1;          // "连接": connect (again)
+    QGroupBox* grp4;          // "快捷调出": the three preset buttons
+    QPushButton* b_data_1;    // "数据组1": recall preset 1
+    QPushButton* b_data_2;    // "数据组2": recall preset 2 (off for single-preset models)
+    QPushButton* b_data_3;    // "数据组3": recall preset 3 (off for single-preset models)
+    QFrame* pnl1;             // the panel of read-outs and setpoints
+    QLineEdit* show_v;        // voltage read-out, the supply's text as received
+    QLineEdit* show_I;        // current read-out
+    QLineEdit* show_w;        // power read-out
+    QLabel* Show13;           // "V" beside the voltage read-out
+    QLabel* Show11;           // "A" beside the current read-out
+    QLabel* Show12;           // "W" beside the power read-out
+    QLabel* Show311;          // "电压值(V)", the voltage setpoint's label
+    SetpointSpinBox* e_set_v; // the voltage setpoint, 0 to 60
+    QPushButton* b_set_V;     // "设置": queue the voltage setpoint
+    QLabel* Show3111;         // "电流值(A)", the current setpoint's label
+    SetpointSpinBox* e_set_i; // the current setpoint, 0 to 60
+    QPushButton* b_set_I;     // "设置": queue the current setpoint
+    QGroupBox* grp2;          // "设备信息": the device information
+    QPlainTextEdit* mm1;      // model, serial number, version and ratings of each connect
+    TrendChart* cht1;         // voltage over the sample number
+    TrendChart* cht2;         // current over the sample number
+    TrendChart* cht3;         // power over the sample number
 
 public slots:
     void b1Click();

@@ -1,4 +1,4 @@
-#include "uiUtil.h"
+#include "UiUtil.h"
 
 #include <QApplication>
 #include <QEventLoop>
