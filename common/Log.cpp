@@ -3,17 +3,19 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
 #include "common/Clock.h"
 #include "common/TextUtil.h"
 #include "common/uCheckAll.h"
 #include "platform/Platform.h"
 
-std::mutex LogLock;
-
 namespace {
 
 namespace fs = std::filesystem;
+
+// Serialises every WriteLog call of the process.
+std::mutex LogLock;
 
 std::string DateText(const LocalDateTime& now) {
     char text[32];

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -44,9 +43,6 @@ void IniWriteInteger(const std::string& fileName, const std::string& section,
                      const std::string& key, int32_t value);
 
 // ---- Daily log -------------------------------------------------------------------------------
-
-// Serialises every WriteLog call of the process.
-extern std::mutex LogLock;
 
 // Appends "[yyyy-mm-dd hh:mm:ss:zzz] " + text + CR LF to
 // AppDir/Log/<Y>/<M>/<yyyy-mm-dd>__<channel>.log and first deletes the tree of the year before

@@ -8,6 +8,7 @@
 #include "common/Errors.h"
 #include "common/uCheckAll.h"
 #include "platform/Platform.h"
+#include "support/GlobalsGuard.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -134,11 +135,7 @@ private:
 
 class ReadComReplyTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        saved_ = AppDir;
-        AppDir = dir_.path();
-    }
-    void TearDown() override { AppDir = saved_; }
+    void SetUp() override { AppDir = dir_.path(); }
 
     std::string Read(ScriptedDevice& device) {
         std::string reply = "stale";
@@ -146,8 +143,8 @@ protected:
         return reply;
     }
 
+    testsupport::GlobalsGuard globals_;
     testsupport::TempDir dir_;
-    std::string saved_;
     ManualTicks ticks;
 };
 

@@ -124,7 +124,6 @@ std::string LiveWorker::Transact(const std::string& command) {
 // ---- LiveWorkerTest --------------------------------------------------------------------------
 
 void LiveWorkerTest::SetUp() {
-    savedAppDir_ = AppDir;
     AppDir = dir.path();
     // Set once: the worker reads it for every transaction, so it never changes while one runs.
     ComPortName = "COM" + std::to_string(kPort);
@@ -141,10 +140,7 @@ void LiveWorkerTest::TearDown() {
         EXPECT_TRUE(testsupport::WaitUntil([] { return Worker.load() == nullptr; }))
             << "the worker did not end";
     }
-    StopRequested = false;
-    CommandQueue.Clear();
     sim.reset();
-    AppDir = savedAppDir_;
 }
 
 void LiveWorkerTest::StartSim(const std::vector<std::string>& faults) {

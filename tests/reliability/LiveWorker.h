@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/GlobalsGuard.h"
 #include "support/TestSupport.h"
 #include "support/WorkerTestSupport.h"
 #include "worker/ubaseThread.h"
@@ -129,15 +130,13 @@ protected:
     // How often the text occurs in the log files of the channel under AppDir.
     std::size_t LogCount(const std::string& channel, const std::string& text) const;
 
+    testsupport::GlobalsGuard globals; // first in, last out: put back after everything else
     testsupport::TempDir dir;
     std::string transcriptPath;
     std::unique_ptr<testsupport::SimProcess> sim;
     PointsView view;
     workertest::WindowThread window;
     WorkerRecord record;
-
-private:
-    std::string savedAppDir_;
 };
 
 } // namespace reliability

@@ -5,6 +5,7 @@
 
 #include "common/uCheckAll.h"
 #include "platform/Platform.h"
+#include "support/GlobalsGuard.h"
 #include "support/PtyPeer.h"
 #include "support/TestSupport.h"
 
@@ -39,10 +40,9 @@ TEST(PortEnumeration, ListSerialPortsNamesThePortsOfAppDirWithTheirDevices) {
     serialtest::PtyPeer peer;
     peer.LinkAs(dir.path(), 40);
     peer.LinkAs(dir.path(), 9);
-    const std::string saved = AppDir;
+    testsupport::GlobalsGuard globals;
     AppDir = dir.path();
     const std::vector<SerialPortInfo> ports = ListSerialPorts();
-    AppDir = saved;
 
     const auto named = [&](const char* name) {
         return std::find_if(ports.begin(), ports.end(),

@@ -12,6 +12,7 @@
 
 #include "common/uCheckAll.h"
 #include "platform/Platform.h"
+#include "support/GlobalsGuard.h"
 #include "support/PtyPeer.h"
 #include "support/TestSupport.h"
 
@@ -34,11 +35,9 @@ std::string NewLogText(const std::string& channel, const std::string& before) {
 class TransactionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedAppDir_ = AppDir;
         AppDir = dir_.path();
         peer_.LinkAs(AppDir, kPort);
     }
-    void TearDown() override { AppDir = savedAppDir_; }
 
     // One transaction on `portText` while the peer answers the command with the chunks, each
     // sent once the host has taken the one before. `wire_` gets every byte the host wrote.
@@ -70,10 +69,10 @@ protected:
         return reply;
     }
 
+    testsupport::GlobalsGuard globals_;
     testsupport::TempDir dir_;
     PtyPeer peer_;
     std::string wire_;
-    std::string savedAppDir_;
 };
 
 struct ReplyCase {

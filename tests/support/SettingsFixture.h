@@ -1,11 +1,11 @@
 #pragma once
 // A test whose AppDir is a fresh directory, with the port settings put back afterwards.
 
-#include <cstdint>
 #include <gtest/gtest.h>
 #include <string>
 
 #include "common/uCheckAll.h"
+#include "support/GlobalsGuard.h"
 #include "support/TestSupport.h"
 
 namespace testsupport {
@@ -13,19 +13,10 @@ namespace testsupport {
 class SettingsFixture : public ::testing::Test {
 protected:
     void SetUp() override { AppDir = dir.path(); }
-    void TearDown() override {
-        AppDir = savedAppDir_;
-        ComPortName = savedPort_;
-        ComBaudRate = savedBaud_;
-    }
     std::string ConfigPath() const { return dir.path() + "config.ini"; }
 
+    GlobalsGuard globals;
     TempDir dir;
-
-private:
-    std::string savedAppDir_ = AppDir;
-    std::string savedPort_ = ComPortName;
-    int32_t savedBaud_ = ComBaudRate;
 };
 
 } // namespace testsupport

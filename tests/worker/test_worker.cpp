@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "protocol/Protocol.h"
+#include "support/GlobalsGuard.h"
 #include "support/TestSupport.h"
 #include "support/WorkerTestSupport.h"
 #include "worker/ubaseThread.h"
@@ -30,8 +31,6 @@ protected:
             StopRequested = true;
             EXPECT_TRUE(WaitForEnd()) << "worker did not end";
         }
-        StopRequested = false;
-        CommandQueue.Clear();
     }
 
     // Starts the worker as the connect action does; it may already be gone when this returns,
@@ -54,6 +53,7 @@ protected:
         return testsupport::WaitUntil([&] { return view.shown().size() >= count; });
     }
 
+    testsupport::GlobalsGuard globals;
     Script script;
     RecordingView view;
     DirectSync direct;
