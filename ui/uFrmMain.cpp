@@ -20,6 +20,7 @@
 #include "common/TextUtil.h"
 #include "common/uCheckAll.h"
 #include "protocol/Protocol.h"
+#include "record/SinkFactory.h"
 #include "uiUtil.h"
 
 int32_t RatedVoltage = 0;
@@ -208,6 +209,9 @@ void TFrmMain::SetupCharts() {
         chart->SetLeftMinimum(0);
         chart->SetLeftMaximum(0);
     }
+    cht1->SetValueUnit(QStringLiteral("V"), QStringLiteral("voltage_V"));
+    cht2->SetValueUnit(QStringLiteral("A"), QStringLiteral("current_A"));
+    cht3->SetValueUnit(QStringLiteral("W"), QStringLiteral("power_W"));
 }
 
 // ---- Connect --------------------------------------------------------------------------------
@@ -279,7 +283,8 @@ void TFrmMain::Connect() {
     ComPortName = c_com->currentText().toStdString();
     ComBaudRate = TextToInt(c_bt->currentText().toStdString());
     SaveComSettings();
-    StartWorker();
+    StartWorker({ComPortName, ComBaudRate, identity.model, identity.serialNumber, identity.version,
+                 RatedVoltage, RatedCurrent});
 }
 
 void TFrmMain::ShowConnectFailure() {
@@ -301,13 +306,15 @@ void TFrmMain::StopRunningWorker() {
     PumpUntil([] { return Worker.load() == nullptr; });
 }
 
-void TFrmMain::StartWorker() {
+void TFrmMain::StartWorker(const SupplyIdentity& identity) {
     // Once closing has begun, a connect starts nothing that would outlive the window.
     if (StopRequested)
         return;
     auto worker = std::make_unique<TbaseThread>(*this, *this);
     // A later worker's points follow the earlier ones instead of running back to x = 1.
     worker->SampleBase = cht1->LastKey();
+    worker->Identity = identity;
+    worker->Sink = MakeReadingSink();
     LaunchWorker(std::move(worker));
 }
 
