@@ -1,6 +1,7 @@
 #include "record/CsvFormat.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -64,9 +65,13 @@ std::string WireBytesToUtf8(std::string_view bytes) {
 }
 
 std::string CsvNumber(double value) {
-    // to_chars never looks at the locale.
+    // to_chars never looks at the locale. Whole numbers (every sample) keep all their digits,
+    // as a spreadsheet shows them, instead of the shorter 1e+06.
+    const bool whole = std::abs(value) < 1e15 && value == std::trunc(value);
     char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    const auto result =
+        whole ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed)
+              : std::to_chars(buffer, buffer + sizeof buffer, value);
     return std::string(buffer, result.ptr);
 }
 

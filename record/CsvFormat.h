@@ -24,7 +24,8 @@ std::string IsoLocalTime(const platform::LocalDateTime& time);
 // characters become U+FFFD, which every spreadsheet can show.
 std::string WireBytesToUtf8(std::string_view bytes);
 
-// A number with "." as decimal mark whatever the locale, in its shortest exact form.
+// A number with "." as decimal mark whatever the locale, in its shortest exact form; whole
+// numbers with all their digits.
 std::string CsvNumber(double value);
 
 // The field as RFC 4180 wants it: quoted (with inner quotes doubled) when it holds a comma, a

@@ -28,8 +28,12 @@ void CsvRecordingSink::Begin(const SupplyIdentity& identity,
         return SetProblem("无法创建记录目录 " + directory + "：" + error.message());
     if (!CreateFile(directory, RecordingStem(started, identity.portName)))
         return;
-    if (!Append(kRecordingHeader))
+    if (!Append(kRecordingHeader)) {
+        // Rows without their header would not read as a recording: none this time.
+        file_.reset();
+        std::filesystem::remove(path_, error);
         return;
+    }
     WriteDeviceFile(identity);
     syncer_ = std::thread(&CsvRecordingSink::SyncLoop, this);
 }
