@@ -1,12 +1,14 @@
 #pragma once
 // The time at which each point of a chart arrived, kept as straight pieces. A worker's points come
-// at a nearly steady pace, so one piece (a first key, its time and the milliseconds per key)
-// covers many points; a new piece starts where a point strays from the line by more than the
-// tolerance (a missed poll, a slow reply, a new worker). A few bytes per hundred points, where a
-// time per point would be eight per point and chart.
+// at a nearly steady pace, so one piece (its first point's key and time, and the range of paces
+// that keep every later point of the piece within the tolerance) covers many points; a new piece
+// starts where no pace fits any more (a missed poll, a slow reply, a new worker). That is a few
+// pieces per hour where a time per point would be eight bytes per point and chart.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -25,18 +27,9 @@ public:
             return;
         }
         lastKey_ = key;
-        if (pieces_.empty())
-            return pieces_.push_back({key, msSinceEpoch, 0, false});
-        Piece& last = pieces_.back();
-        if (!last.paced) {
-            if (key > last.key) {
-                last.msPerKey = double(msSinceEpoch - last.ms) / (key - last.key);
-                last.paced = true;
-            }
+        if (!pieces_.empty() && Extend(pieces_.back(), key, double(msSinceEpoch)))
             return;
-        }
-        if (std::abs(double(msSinceEpoch) - last.At(key)) > kToleranceMs)
-            pieces_.push_back({key, msSinceEpoch, last.msPerKey, false});
+        pieces_.push_back({key, msSinceEpoch, -kAnyPace, kAnyPace});
     }
 
     // The time of the point at key, within the tolerance; none before the first point or once
@@ -44,25 +37,39 @@ public:
     std::optional<int64_t> TimeAt(double key) const {
         if (pieces_.empty() || key < pieces_.front().key)
             return std::nullopt;
-        std::size_t low = 0, high = pieces_.size();
-        while (high - low > 1) {
-            const std::size_t middle = (low + high) / 2;
-            (pieces_[middle].key <= key ? low : high) = middle;
-        }
-        return static_cast<int64_t>(std::llround(pieces_[low].At(key)));
+        const auto after = std::upper_bound(pieces_.begin(), pieces_.end(), key,
+                                            [](double k, const Piece& p) { return k < p.key; });
+        return static_cast<int64_t>(std::llround((after - 1)->At(key)));
     }
 
     std::size_t PieceCount() const { return pieces_.size(); }
 
 private:
+    static constexpr double kAnyPace = std::numeric_limits<double>::infinity();
+
     struct Piece {
         double key;
         int64_t ms;
-        double msPerKey;
-        bool paced; // msPerKey measured from a second point
-        double At(double k) const { return double(ms) + (k - key) * msPerKey; }
+        double slowest, fastest; // milliseconds per key that keep every point within tolerance
+        double Pace() const { return std::isinf(slowest) ? 0 : (slowest + fastest) / 2; }
+        double At(double k) const { return double(ms) + (k - key) * Pace(); }
     };
+
+    // Narrows the piece's paces to those that also fit this point; false when none would.
+    static bool Extend(Piece& piece, double key, double ms) {
+        if (key == piece.key)
+            return std::abs(ms - double(piece.ms)) <= kToleranceMs;
+        const double span = key - piece.key;
+        const double slowest = std::max(piece.slowest, (ms - kToleranceMs - piece.ms) / span);
+        const double fastest = std::min(piece.fastest, (ms + kToleranceMs - piece.ms) / span);
+        if (slowest > fastest)
+            return false;
+        piece.slowest = slowest;
+        piece.fastest = fastest;
+        return true;
+    }
+
     std::vector<Piece> pieces_;
-    double lastKey_ = -INFINITY;
+    double lastKey_ = -kAnyPace;
     bool disordered_ = false;
 };
