@@ -42,8 +42,8 @@ std::string RecordingStem(const platform::LocalDateTime& started, const std::str
 
 std::string IsoLocalTime(const platform::LocalDateTime& time) {
     const int offset = std::abs(time.utcOffsetMinutes);
-    return Format("%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", time.year, time.month,
-                  time.day, time.hour, time.minute, time.second, time.millisecond,
+    return Format("%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", time.year, time.month, time.day,
+                  time.hour, time.minute, time.second, time.millisecond,
                   time.utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
 }
 

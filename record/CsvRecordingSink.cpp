@@ -31,7 +31,9 @@ void CsvRecordingSink::Begin(const SupplyIdentity& identity,
     if (!Append(kRecordingHeader)) {
         // Rows without their header would not read as a recording: none this time.
         file_.reset();
-        std::filesystem::remove(path_, error);
+        std::filesystem::remove(path(), error);
+        std::lock_guard lock(mutex_);
+        path_.clear();
         return;
     }
     WriteDeviceFile(identity);
@@ -45,6 +47,7 @@ bool CsvRecordingSink::CreateFile(const std::string& directory, const std::strin
         platform::CreatedRecordFile created = platform::CreateRecordFile(path);
         if (created.file) {
             file_ = std::move(created.file);
+            std::lock_guard lock(mutex_);
             path_ = path;
             return true;
         }
@@ -128,5 +131,6 @@ std::string CsvRecordingSink::Problem() const {
 }
 
 std::string CsvRecordingSink::path() const {
+    std::lock_guard lock(mutex_);
     return path_;
 }

@@ -23,7 +23,7 @@ public:
     void End() override;
     std::string Problem() const override;
 
-    // The recording's path once Begin has made it, else empty.
+    // The recording's path once Begin has made it, else empty. Any thread may ask.
     std::string path() const;
 
 private:
@@ -40,9 +40,9 @@ private:
     const std::string base_;
     const std::chrono::milliseconds syncEvery_;
     std::unique_ptr<platform::RecordFile> file_;
-    std::string path_;
 
-    mutable std::mutex mutex_; // guards everything below, shared with the sync thread
+    mutable std::mutex mutex_; // guards everything below, shared with the sync thread and path()
+    std::string path_;
     std::string problem_;
     bool unsynced_ = false;
     bool stopping_ = false;

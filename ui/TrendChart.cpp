@@ -271,8 +271,8 @@ void TrendChart::CreateMenu() {
 }
 
 void TrendChart::AskAndSavePicture() {
-    const QString path = choosePath_(QStringLiteral("保存图片"),
-                                     QStringLiteral("PNG (*.png);;JPG (*.jpg *.jpeg);;PDF (*.pdf)"));
+    const QString path = choosePath_(
+        QStringLiteral("保存图片"), QStringLiteral("PNG (*.png);;JPG (*.jpg *.jpeg);;PDF (*.pdf)"));
     if (!path.isEmpty())
         SavePicture(path);
 }
@@ -352,8 +352,8 @@ QString TrendChart::PointTip(const QPoint& pos) const {
                       .arg(QString::number(nearest->key, 'g', 15),
                            locale.toString(nearest->value, 'g', 10), unit_);
     if (const std::optional<int64_t> ms = times_.TimeAt(nearest->key))
-        tip += QLatin1Char('\n') + QDateTime::fromMSecsSinceEpoch(*ms).toString(
-                                      QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        tip += QLatin1Char('\n') +
+               QDateTime::fromMSecsSinceEpoch(*ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     return tip;
 }
 

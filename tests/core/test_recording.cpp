@@ -68,18 +68,24 @@ TEST_P(RecordingRows, HoldTheColumnsQuotedAsRfc4180) {
 }
 
 const RowCase kRows[] = {
-    {"Reading", {At(28, 512), 17, Measurement{12.5, 0.25, 3.125}, ""},
+    {"Reading",
+     {At(28, 512), 17, Measurement{12.5, 0.25, 3.125}, ""},
      "2026-12-11T14:03:28.512+08:00,17,12.5,0.25,3.125,\r\n"},
-    {"ReadingWithEvent", {At(29, 1), 18, Measurement{12, 1.2, 14.4}, "SOUR:VOLT 12.50 -> OK"},
+    {"ReadingWithEvent",
+     {At(29, 1), 18, Measurement{12, 1.2, 14.4}, "SOUR:VOLT 12.50 -> OK"},
      "2026-12-11T14:03:29.001+08:00,18,12,1.2,14.4,SOUR:VOLT 12.50 -> OK\r\n"},
-    {"DroppedReadingWithEvent", {At(30, 0), 19, std::nullopt, "SOUR:APPLY M2 -> "},
+    {"DroppedReadingWithEvent",
+     {At(30, 0), 19, std::nullopt, "SOUR:APPLY M2 -> "},
      "2026-12-11T14:03:30.000+08:00,19,,,,SOUR:APPLY M2 -> \r\n"},
-    {"EventWithCommaAndQuotes", {At(31, 0), 20, std::nullopt, "SOUR:CURR 1.00 -> ERR,\"bad\""},
+    {"EventWithCommaAndQuotes",
+     {At(31, 0), 20, std::nullopt, "SOUR:CURR 1.00 -> ERR,\"bad\""},
      "2026-12-11T14:03:31.000+08:00,20,,,,\"SOUR:CURR 1.00 -> ERR,\"\"bad\"\"\"\r\n"},
     // Bytes off the wire become characters one for one; control characters become U+FFFD.
-    {"EventWithHighAndControlBytes", {At(32, 0), 21, std::nullopt, "x -> \xB0\x01"},
+    {"EventWithHighAndControlBytes",
+     {At(32, 0), 21, std::nullopt, "x -> \xB0\x01"},
      "2026-12-11T14:03:32.000+08:00,21,,,,x -> \xC2\xB0\xEF\xBF\xBD\r\n"},
-    {"LargeAndSmallNumbers", {At(33, 0), 1e6, Measurement{1e-5, 60, 1e22}, ""},
+    {"LargeAndSmallNumbers",
+     {At(33, 0), 1e6, Measurement{1e-5, 60, 1e22}, ""},
      "2026-12-11T14:03:33.000+08:00,1000000,1e-05,60,1e+22,\r\n"},
 };
 INSTANTIATE_TEST_SUITE_P(Cycles, RecordingRows, ::testing::ValuesIn(kRows),
@@ -125,8 +131,8 @@ TEST_F(RecordingFiles, WritesTheHeaderAndEveryRowWithTheDeviceBeside) {
 
     const std::string device = dir.path() + "2026/12/2026-12-11_140327_COM9.ini";
     const std::pair<const char*, const char*> keys[] = {
-        {"port", "COM9"},     {"baud", "115200"},         {"model", "PSU3005"},
-        {"serial", "SN0042"}, {"version", "V1.2"},        {"rated_voltage_V", "30"},
+        {"port", "COM9"},        {"baud", "115200"},  {"model", "PSU3005"},
+        {"serial", "SN0042"},    {"version", "V1.2"}, {"rated_voltage_V", "30"},
         {"rated_current_A", "5"}};
     for (const auto& [key, value] : keys)
         EXPECT_EQ(IniReadString(device, "device", key, "<missing>"), value) << key;
@@ -238,7 +244,8 @@ struct RecordKeysCase {
     const char* base; // "@" stands for AppDir
 };
 
-class RecordKeys : public RecordSettingsTest, public ::testing::WithParamInterface<RecordKeysCase> {};
+class RecordKeys : public RecordSettingsTest,
+                   public ::testing::WithParamInterface<RecordKeysCase> {};
 
 TEST_P(RecordKeys, SayWhetherAndWhereToRecord) {
     testing::internal::CaptureStderr();

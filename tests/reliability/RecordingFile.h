@@ -32,8 +32,7 @@ inline RecordingFile ReadRecording(const std::string& path) {
     RecordingFile file;
     file.startsWithHeader = content.compare(0, header.size(), header) == 0;
     std::size_t start = file.startsWithHeader ? header.size() : 0;
-    for (std::size_t end; (end = content.find("\r\n", start)) != std::string::npos;
-         start = end + 2)
+    for (std::size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2)
         file.rows.push_back(content.substr(start, end - start));
     file.tail = content.substr(start);
     return file;

@@ -228,7 +228,8 @@ protected:
         // A file's last page may still take a few rows once the disk has no page left.
         ASSERT_TRUE(testsupport::WaitUntil([&] { return !view.SinkProblems().empty(); }))
             << "the full disk never refused a row";
-        ASSERT_TRUE(WaitForPoints(view.PointCount() + 20)) << "acquisition stopped on the full disk";
+        ASSERT_TRUE(WaitForPoints(view.PointCount() + 20))
+            << "acquisition stopped on the full disk";
         const std::size_t rowsWhileFull = rowCount();
         MakeRoom();
         ASSERT_TRUE(testsupport::WaitUntil([&] { return rowCount() >= rowsWhileFull + 5; }))

@@ -21,8 +21,7 @@
 namespace {
 
 // A moment of the supply's day: 11 December 2026, 14:03:27 local time.
-const qint64 kStartMs =
-    QDateTime(QDate(2026, 12, 11), QTime(14, 3, 27)).toMSecsSinceEpoch();
+const qint64 kStartMs = QDateTime(QDate(2026, 12, 11), QTime(14, 3, 27)).toMSecsSinceEpoch();
 
 class ChartMenuTest : public ::testing::Test {
 protected:
@@ -84,8 +83,8 @@ TEST_F(ChartMenuTest, ARightClickOpensTheMenuARightDragPansInstead) {
     const QCPRange before = chart.xAxis->range();
     const QPoint from = PlotCentre();
     QTest::mousePress(&chart, Qt::RightButton, {}, from);
-    QMouseEvent move(QEvent::MouseMove, from + QPoint(40, 0), chart.mapToGlobal(from),
-                     Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, from + QPoint(40, 0), chart.mapToGlobal(from), Qt::NoButton,
+                     Qt::RightButton, Qt::NoModifier);
     QApplication::sendEvent(&chart, &move);
     QTest::mouseRelease(&chart, Qt::RightButton, {}, from + QPoint(40, 0));
     EXPECT_FALSE(Menu()->isVisible()) << "a pan opened the menu";
