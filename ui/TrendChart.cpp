@@ -339,7 +339,8 @@ void TrendChart::wheelEvent(QWheelEvent* event) {
 
 QString TrendChart::PointTip(const QPoint& pos) const {
     const QCPGraphDataContainer& points = *series_->data();
-    if (points.isEmpty() || !axisRect()->rect().contains(pos))
+    // A hidden line has no points to name.
+    if (points.isEmpty() || !seriesShown() || !axisRect()->rect().contains(pos))
         return QString();
     const double key = xAxis->pixelToCoord(pos.x());
     auto nearest = std::lower_bound(points.constBegin(), points.constEnd(), key,

@@ -48,7 +48,8 @@ public:
     void CopyPicture();
     bool ExportPoints(const QString& path);
     void ResetZoom() { ShowWholeHistory(); }
-    // What hovering at pos shows: sample, value and unit, local time; empty off the plot.
+    // What hovering at pos shows: sample, value and unit, local time; empty off the plot and
+    // while the line is hidden.
     QString PointTip(const QPoint& pos) const;
 
 protected:
