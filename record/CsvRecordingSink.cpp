@@ -42,8 +42,10 @@ void CsvRecordingSink::Begin(const SupplyIdentity& identity,
 
 bool CsvRecordingSink::CreateFile(const std::string& directory, const std::string& stem) {
     for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
-        const std::string path =
-            directory + stem + (attempt == 1 ? "" : "_" + std::to_string(attempt)) + ".csv";
+        std::string path = directory + stem;
+        if (attempt > 1)
+            path += '_' + std::to_string(attempt);
+        path += ".csv";
         platform::CreatedRecordFile created = platform::CreateRecordFile(path);
         if (created.file) {
             file_ = std::move(created.file);
