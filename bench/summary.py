@@ -99,6 +99,14 @@ def build_table(medians, desktop):
            "wall", "ms", 15.0)
     t.time(7, "one log line, retention check included", "BM_WriteLogLine/real_time", "wall",
            "us", 100.0)
+    t.time(9, "one recorded row, the sync on its own thread",
+           "BM_RecordRow/sync_every_ms:2000", "wall", "us", 20.0)
+    t.time(9, "  the row alone, no sync during the run", "BM_RecordRow/sync_every_ms:0", "wall",
+           "us", 20.0)
+    t.time(9, "  reference: a row and its fdatasync on the worker", "BM_RecordRowSyncedEach",
+           "wall", "us", None)
+    t.time(10, "chart of 1e6 points saved as PNG (twice its size)", "BM_SavePng/points:1000000",
+           "wall", "ms", 200.0)
     t.add(8, f"psu-host CPU share polling for {desktop['wall_seconds']:.0f} s under Xvfb",
           desktop["share_percent"], "%", 1.0)
     return t

@@ -13,6 +13,7 @@
 std::string AppDir;
 std::string ComPortName = "com1";
 int32_t ComBaudRate = 115200;
+RecordSettings Recording;
 
 namespace {
 
@@ -20,6 +21,7 @@ const char* const kSettingsFileName = "config.ini";
 const char* const kComSection = "com Info";
 const char* const kPortKey = "com";
 const char* const kBaudKey = "baut";
+const char* const kRecordSection = "record";
 
 std::string SettingsFile() {
     return AppDir + kSettingsFileName;
@@ -105,4 +107,23 @@ bool SaveComSettings() {
     IniWriteString(fileName, kComSection, kPortKey, ComPortName);
     IniWriteInteger(fileName, kComSection, kBaudKey, ComBaudRate);
     return true;
+}
+
+void LoadRecordSettings() {
+    const std::string fileName = SettingsFile();
+    const std::string enabled = IniReadString(fileName, kRecordSection, "enabled", "1");
+    int32_t value = 1;
+    if (!TryTextToInt(enabled, value)) {
+        value = 1;
+        WriteConsoleLine("config.ini [record] enabled=" + enabled + " 不是整数，记录保持开启。");
+    }
+    Recording.enabled = value != 0;
+    Recording.dir = IniReadString(fileName, kRecordSection, "dir", "");
+}
+
+std::string RecordingBase() {
+    const std::string base = AddTrailingSeparator(Recording.dir);
+    if (base.empty())
+        return AppDir + "Data" + platform::PathSeparator();
+    return std::filesystem::path(base).is_relative() ? AppDir + base : base;
 }

@@ -33,6 +33,21 @@ bool LoadComSettings();
 // Writes ComPortName to "com", then ComBaudRate to "baut". Throws EWriteError. Returns true.
 bool SaveComSettings();
 
+// [record] of config.ini: whether each worker's readings are recorded, and under which
+// directory (empty: AppDir + "Data/"; a relative one is taken from AppDir). Read at start-up,
+// never written.
+struct RecordSettings {
+    bool enabled = true;
+    std::string dir;
+};
+extern RecordSettings Recording;
+
+// Reads "enabled" and "dir" of [record] into Recording. An "enabled" that is not a whole number
+// keeps recording on and says so on standard error; any other number than 0 means on.
+void LoadRecordSettings();
+// The directory that Recording names, ending in the separator.
+std::string RecordingBase();
+
 // One-shot profile-file access; nothing is cached between calls.
 std::string IniReadString(const std::string& fileName, const std::string& section,
                           const std::string& key, const std::string& defaultValue);

@@ -36,6 +36,26 @@ LocalDateTime SystemLocalNow();
 // false when the write was refused; the old file then stays as it was.
 bool ReplaceFileAtomically(const std::string& path, const std::string& content);
 
+// A file that rows are appended to, each row with one write so that a killed process leaves
+// every row it wrote whole. Closed when destroyed.
+class RecordFile {
+public:
+    virtual ~RecordFile() = default;
+    // Appends the text with one write. A write that the system cuts short (a full disk) is taken
+    // back, so that the file never ends in part of a row; the error says why.
+    virtual std::error_code Append(const std::string& text) = 0;
+    // Puts what was appended on the disk itself (fdatasync, FlushFileBuffers).
+    virtual std::error_code Sync() = 0;
+};
+
+struct CreatedRecordFile {
+    std::unique_ptr<RecordFile> file; // empty on failure
+    std::error_code error;            // why; std::errc::file_exists when the name is taken
+};
+
+// Creates a new file for appending rows; never opens one that exists already.
+CreatedRecordFile CreateRecordFile(const std::string& path);
+
 // Why a serial call failed; systemError keeps the system's own error where there is one.
 enum class SerialErrorKind {
     None,

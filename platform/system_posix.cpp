@@ -1,4 +1,5 @@
-// The POSIX side of the system layer: separator, own path, local time, atomic file replacement.
+// The POSIX side of the system layer: separator, own path, local time, atomic file replacement,
+// files of appended rows.
 
 #include <cerrno>
 #include <chrono>
@@ -134,6 +135,54 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& content) 
     }
     SyncDirectory(DirectoryOf(target));
     return true;
+}
+
+} // namespace platform
+
+namespace platform {
+
+namespace {
+
+class PosixRecordFile : public RecordFile {
+public:
+    explicit PosixRecordFile(int fd) : fd_(fd) {}
+    ~PosixRecordFile() override { close(fd_); }
+
+    std::error_code Append(const std::string& text) override {
+        ssize_t n;
+        do
+            n = write(fd_, text.data(), text.size());
+        while (n < 0 && errno == EINTR);
+        if (n == static_cast<ssize_t>(text.size())) {
+            size_ += n;
+            return {};
+        }
+        // A short write stopped for want of room: cut it off, so no torn row stays behind. Should
+        // even that fail, the caller learns so from the error.
+        const std::error_code error(n < 0 ? errno : ENOSPC, std::generic_category());
+        if (n > 0 && ftruncate(fd_, size_) != 0)
+            return {errno, std::generic_category()};
+        return error;
+    }
+
+    std::error_code Sync() override {
+        if (fdatasync(fd_) != 0)
+            return {errno, std::generic_category()};
+        return {};
+    }
+
+private:
+    int fd_;
+    off_t size_ = 0; // a new file holds only what was appended here
+};
+
+} // namespace
+
+CreatedRecordFile CreateRecordFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return {nullptr, std::error_code(errno, std::generic_category())};
+    return {std::make_unique<PosixRecordFile>(fd), {}};
 }
 
 } // namespace platform

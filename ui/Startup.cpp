@@ -17,6 +17,7 @@ int StartupFailure(const std::exception& error) {
 int RunApplication(QApplication& application) {
     try {
         LoadComSettings();
+        LoadRecordSettings();
     } catch (const std::exception& error) {
         // Before any window exists a setting that does not convert ends the program.
         return StartupFailure(error);

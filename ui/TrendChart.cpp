@@ -1,10 +1,27 @@
 #include "TrendChart.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QToolTip>
+#include <algorithm>
+#include <cmath>
 #include <stdexcept>
+
+#include "record/CsvFormat.h"
 
 namespace {
 
 const QColor BandColor(233, 233, 233);
+// Saved and copied pictures have twice the chart's pixels: the chart is small on the screen, and
+// a picture for a report should stay sharp when it is printed larger.
+constexpr double PictureScale = 2.0;
+// Each notch of the wheel narrows (or widens) the sample axis by this factor.
+constexpr double WheelZoomPerNotch = 0.85;
 
 // Fills alternate strips between the value axis' grid lines, beneath the grid.
 class GridBand : public QCPLayerable {
@@ -109,6 +126,11 @@ TrendChart::TrendChart(const QString& objectName, const QString& seriesTitle, QW
     // Any redraw, an immediate one too, makes a scheduled one needless.
     connect(this, &QCustomPlot::beforeReplot, &redrawTimer_, &QTimer::stop);
 
+    CreateMenu();
+    choosePath_ = [this](const QString& caption, const QString& filter) {
+        return QFileDialog::getSaveFileName(this, caption, QString(), filter);
+    };
+
     yAxis->setRange(0, 0);
     replot();
 }
@@ -128,7 +150,12 @@ void TrendChart::SetLeftMaximum(double maximum) {
 }
 
 void TrendChart::AppendPoint(double x, double y) {
+    AppendPoint(x, y, QDateTime::currentMSecsSinceEpoch());
+}
+
+void TrendChart::AppendPoint(double x, double y, qint64 atMs) {
     series_->Add(x, y);
+    times_.Add(x, atMs);
     if (!zoomed_)
         FollowSamples();
     ScheduleRedraw();
@@ -179,6 +206,7 @@ void TrendChart::mousePressEvent(QMouseEvent* event) {
     }
     if (event->button() == Qt::RightButton) {
         panning_ = true;
+        panMoved_ = false;
         panStart_ = event->pos();
         panKeyStart_ = xAxis->range();
         panValueStart_ = yAxis->range();
@@ -197,6 +225,7 @@ void TrendChart::mouseMoveEvent(QMouseEvent* event) {
     if (delta.manhattanLength() == 0)
         return;
     zoomed_ = true;
+    panMoved_ = true;
     const double keyPerPixel = panKeyStart_.size() / std::max(1, axisRect()->width());
     const double valuePerPixel = panValueStart_.size() / std::max(1, axisRect()->height());
     xAxis->setRange(panKeyStart_ - delta.x() * keyPerPixel);
@@ -207,6 +236,8 @@ void TrendChart::mouseMoveEvent(QMouseEvent* event) {
 void TrendChart::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::RightButton && panning_) {
         panning_ = false;
+        if (!panMoved_)
+            menu_->popup(event->globalPosition().toPoint());
         event->accept();
         return;
     }
@@ -217,4 +248,126 @@ void TrendChart::mouseDoubleClickEvent(QMouseEvent* event) {
     QCustomPlot::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         ShowWholeHistory();
+}
+
+// ---- Menu, wheel and hover ---------------------------------------------------------------------
+
+void TrendChart::SetValueUnit(const QString& unit, const QString& columnName) {
+    unit_ = unit;
+    columnName_ = columnName;
+}
+
+void TrendChart::CreateMenu() {
+    menu_ = new QMenu(this);
+    menu_->setObjectName(QStringLiteral("chartMenu"));
+    connect(menu_->addAction(QStringLiteral("保存图片…")), &QAction::triggered, this,
+            &TrendChart::AskAndSavePicture);
+    connect(menu_->addAction(QStringLiteral("复制图片")), &QAction::triggered, this,
+            &TrendChart::CopyPicture);
+    connect(menu_->addAction(QStringLiteral("导出数据…")), &QAction::triggered, this,
+            &TrendChart::AskAndExportPoints);
+    connect(menu_->addAction(QStringLiteral("复位缩放")), &QAction::triggered, this,
+            &TrendChart::ResetZoom);
+}
+
+void TrendChart::AskAndSavePicture() {
+    const QString path = choosePath_(
+        QStringLiteral("保存图片"), QStringLiteral("PNG (*.png);;JPG (*.jpg *.jpeg);;PDF (*.pdf)"));
+    if (!path.isEmpty())
+        SavePicture(path);
+}
+
+bool TrendChart::SavePicture(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    bool saved;
+    if (suffix == QLatin1String("pdf"))
+        saved = savePdf(path); // lines stay lines, at the chart's size
+    else if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
+        saved = saveJpg(path, 0, 0, PictureScale);
+    else if (suffix == QLatin1String("png"))
+        saved = savePng(path, 0, 0, PictureScale);
+    else
+        // A name without a picture's extension gets one, so that the file says what it holds.
+        return SavePicture(path + QStringLiteral(".png"));
+    if (!saved)
+        ShowFailure(QStringLiteral("无法保存图片：") + path);
+    return saved;
+}
+
+void TrendChart::CopyPicture() {
+    QApplication::clipboard()->setPixmap(toPixmap(0, 0, PictureScale));
+}
+
+void TrendChart::AskAndExportPoints() {
+    const QString path = choosePath_(QStringLiteral("导出数据"), QStringLiteral("CSV (*.csv)"));
+    if (!path.isEmpty())
+        ExportPoints(path);
+}
+
+bool TrendChart::ExportPoints(const QString& path) {
+    // The same rules as the recordings: "." decimals, RFC 4180 fields, CR LF, UTF-8 without BOM.
+    std::string text = "sample," + CsvField(columnName_.toStdString()) + "\r\n";
+    for (const QCPGraphData& point : *series_->data())
+        text += CsvNumber(point.key) + ',' + CsvNumber(point.value) + "\r\n";
+    QSaveFile file(path);
+    const bool saved = file.open(QIODevice::WriteOnly) &&
+                       file.write(text.data(), qint64(text.size())) == qint64(text.size()) &&
+                       file.commit();
+    if (!saved)
+        ShowFailure(QStringLiteral("无法导出数据：") + path + QStringLiteral("（") +
+                    file.errorString() + QStringLiteral("）"));
+    return saved;
+}
+
+void TrendChart::ShowFailure(const QString& text) {
+    QMessageBox::warning(this, QStringLiteral("提示"), text);
+}
+
+void TrendChart::wheelEvent(QWheelEvent* event) {
+    const double notches = event->angleDelta().y() / 120.0;
+    if (notches == 0) {
+        event->ignore();
+        return;
+    }
+    // Around the sample under the pointer; the value axis keeps the range the window set.
+    xAxis->scaleRange(std::pow(WheelZoomPerNotch, notches),
+                      xAxis->pixelToCoord(event->position().x()));
+    zoomed_ = true;
+    ScheduleRedraw();
+    event->accept();
+}
+
+QString TrendChart::PointTip(const QPoint& pos) const {
+    const QCPGraphDataContainer& points = *series_->data();
+    // A hidden line has no points to name.
+    if (points.isEmpty() || !seriesShown() || !axisRect()->rect().contains(pos))
+        return QString();
+    const double key = xAxis->pixelToCoord(pos.x());
+    auto nearest = std::lower_bound(points.constBegin(), points.constEnd(), key,
+                                    [](const QCPGraphData& p, double k) { return p.key < k; });
+    if (nearest == points.constEnd() ||
+        (nearest != points.constBegin() && key - (nearest - 1)->key < nearest->key - key))
+        --nearest;
+    const QLocale locale;
+    QString tip = QStringLiteral("样本 %1\n%2 %3")
+                      .arg(QString::number(nearest->key, 'g', 15),
+                           locale.toString(nearest->value, 'g', 10), unit_);
+    if (const std::optional<int64_t> ms = times_.TimeAt(nearest->key))
+        tip += QLatin1Char('\n') +
+               QDateTime::fromMSecsSinceEpoch(*ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return tip;
+}
+
+bool TrendChart::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip)
+        return QCustomPlot::event(event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QString tip = PointTip(help->pos());
+    if (tip.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+    } else {
+        QToolTip::showText(help->globalPos(), tip, this);
+    }
+    return true;
 }

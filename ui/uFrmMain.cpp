@@ -21,6 +21,7 @@
 #include "common/uCheckAll.h"
 #include "protocol/Protocol.h"
 #include "UiUtil.h"
+#include "record/SinkFactory.h"
 
 int32_t RatedVoltage = 0;
 int32_t RatedCurrent = 0;
@@ -213,6 +214,9 @@ void TFrmMain::SetupCharts() {
         chart->SetLeftMinimum(0);
         chart->SetLeftMaximum(0);
     }
+    cht1->SetValueUnit(QStringLiteral("V"), QStringLiteral("voltage_V"));
+    cht2->SetValueUnit(QStringLiteral("A"), QStringLiteral("current_A"));
+    cht3->SetValueUnit(QStringLiteral("W"), QStringLiteral("power_W"));
 }
 
 // ---- Connect --------------------------------------------------------------------------------
@@ -284,7 +288,8 @@ void TFrmMain::Connect() {
     ComPortName = c_com->currentText().toStdString();
     ComBaudRate = TextToInt(c_bt->currentText().toStdString());
     SaveComSettings();
-    StartWorker();
+    StartWorker({ComPortName, ComBaudRate, identity.model, identity.serialNumber, identity.version,
+                 RatedVoltage, RatedCurrent});
 }
 
 void TFrmMain::ShowConnectFailure() {
@@ -306,13 +311,15 @@ void TFrmMain::StopRunningWorker() {
     PumpUntil([] { return Worker.load() == nullptr; });
 }
 
-void TFrmMain::StartWorker() {
+void TFrmMain::StartWorker(const SupplyIdentity& identity) {
     // Once closing has begun, a connect starts nothing that would outlive the window.
     if (StopRequested)
         return;
     auto worker = std::make_unique<TbaseThread>(*this, *this);
     // A later worker's points follow the earlier ones instead of running back to x = 1.
     worker->SampleBase = cht1->LastKey();
+    worker->Identity = identity;
+    worker->Sink = MakeReadingSink();
     LaunchWorker(std::move(worker));
 }
 

@@ -88,7 +88,8 @@ private:
     void Connect();
     // Stops a running worker and waits for its end while processing window messages.
     void StopRunningWorker();
-    void StartWorker();
+    // The worker records and publishes what the settings ask for, with the identified supply.
+    void StartWorker(const SupplyIdentity& identity);
     void QueueSetpoint(SetpointSpinBox* field, const char* prefix);
     void ShowConnectFailure();
     std::string Transact(const char* command);

@@ -37,6 +37,16 @@ void PointsView::ShowWorkerEnded() {
     endShown_ = true;
 }
 
+void PointsView::ShowSinkProblem(const std::string& problem) {
+    std::lock_guard lock(mutex_);
+    sinkProblems_.push_back(problem);
+}
+
+std::vector<std::string> PointsView::SinkProblems() const {
+    std::lock_guard lock(mutex_);
+    return sinkProblems_;
+}
+
 std::size_t PointsView::MissingCount() const {
     std::lock_guard lock(mutex_);
     return missingCount_;
@@ -150,8 +160,12 @@ void LiveWorkerTest::StartSim(const std::vector<std::string>& faults) {
     ASSERT_EQ(sim->portName(), ComPortName);
 }
 
-void LiveWorkerTest::StartWorker(IReadingsView& target, int32_t interval) {
-    LaunchWorker(std::make_unique<LiveWorker>(record, window, target, interval));
+void LiveWorkerTest::StartWorker(IReadingsView& target, int32_t interval,
+                                 std::unique_ptr<IReadingSink> sink) {
+    auto worker = std::make_unique<LiveWorker>(record, window, target, interval);
+    worker->Identity = {ComPortName, ComBaudRate, "PSU3005", "SN1", "V1", 30, 5};
+    worker->Sink = std::move(sink);
+    LaunchWorker(std::move(worker));
 }
 
 void LiveWorkerTest::StopWorker() {

@@ -28,9 +28,11 @@ public:
                           const std::string& watts) override;
     void ShowReadingMissing() override;
     void ShowWorkerEnded() override;
-    void ShowSinkProblem(const std::string&) override {}
+    void ShowSinkProblem(const std::string& problem) override;
 
     std::vector<workertest::Sample> points() const;
+    // Every sink problem shown, in order (an empty one: the problem went away).
+    std::vector<std::string> SinkProblems() const;
     std::size_t PointCount() const;
     std::size_t ShownCount() const;
     std::size_t MissingCount() const;
@@ -41,6 +43,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<workertest::Sample> points_;
     workertest::Texts lastShown_;
+    std::vector<std::string> sinkProblems_;
     std::size_t shownCount_ = 0;
     std::size_t missingCount_ = 0;
     bool endShown_ = false;
@@ -115,8 +118,10 @@ protected:
 
     // Starts psu-sim without noise, with a transcript, as COM<kPort> of AppDir.
     void StartSim(const std::vector<std::string>& faults = {});
-    // Starts the worker as the connect action does: stored in Worker before its thread runs.
-    void StartWorker(IReadingsView& view, int32_t interval = 1);
+    // Starts the worker as the connect action does: stored in Worker before its thread runs,
+    // with the sink, if any, that the connect would give it.
+    void StartWorker(IReadingsView& view, int32_t interval = 1,
+                     std::unique_ptr<IReadingSink> sink = nullptr);
     void StartWorker() { StartWorker(view); }
     // Asks the worker to stop and waits for its end.
     void StopWorker();

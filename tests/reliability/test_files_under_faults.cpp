@@ -16,8 +16,10 @@
 #include <unistd.h>
 
 #include "LiveWorker.h"
+#include "RecordingFile.h"
 #include "common/Errors.h"
 #include "common/uCheckAll.h"
+#include "record/CsvRecordingSink.h"
 #include "support/SettingsFixture.h"
 
 using namespace reliability;
@@ -209,6 +211,46 @@ protected:
             << "lines of the full time were kept back and written later";
     }
 
+    // The disk fills while a worker records: acquisition goes on, the recording says so once and
+    // loses only the rows of the full time, none torn; with room again the rows go on.
+    void ExpectOnlyRowsOfTheFullTimeLost(const std::function<void()>& fill) {
+        StartSim();
+        auto sink = std::make_unique<CsvRecordingSink>(AppDir + "Data/");
+        const CsvRecordingSink& recording = *sink; // only while the worker runs: it owns the sink
+        StartWorker(view, 5, std::move(sink));
+        std::string path;
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return !(path = recording.path()).empty(); }));
+        const auto rowCount = [&] { return ReadRecording(path).rows.size(); };
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return rowCount() >= 5; })) << "nothing recorded";
+        fill();
+        if (HasFatalFailure())
+            return;
+        // A file's last page may still take a few rows once the disk has no page left.
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return !view.SinkProblems().empty(); }))
+            << "the full disk never refused a row";
+        ASSERT_TRUE(WaitForPoints(view.PointCount() + 20))
+            << "acquisition stopped on the full disk";
+        const std::size_t rowsWhileFull = rowCount();
+        MakeRoom();
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return rowCount() >= rowsWhileFull + 5; }))
+            << "the recording did not go on once there was room";
+        StopWorker();
+
+        const auto counts = record.counts();
+        EXPECT_EQ(counts.answeredPolls, counts.polls) << "a poll failed on the full disk";
+        EXPECT_EQ(view.PointCount(), static_cast<std::size_t>(counts.answeredPolls));
+        const RecordingFile file = ReadRecording(path);
+        EXPECT_TRUE(file.startsWithHeader);
+        EXPECT_EQ(file.tail, "") << "a torn row";
+        const std::vector<long> samples = file.Samples();
+        EXPECT_TRUE(std::is_sorted(samples.begin(), samples.end()));
+        EXPECT_LT(samples.size(), static_cast<std::size_t>(counts.answeredPolls))
+            << "no row was lost: the disk never refused one";
+        const std::vector<std::string> problems = view.SinkProblems();
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_NE(problems[0].find(path), std::string::npos) << problems[0];
+    }
+
     // The save the connect makes, with the worker not yet running.
     void ExpectSaveRefused() {
         const std::string port = ComPortName;
@@ -239,6 +281,18 @@ TEST_F(FullDisk, SmallTmpfsFilledUp) {
 
 TEST_F(FullDisk, EveryFileWriteRefused) {
     ExpectOnlyLogLinesLost([this] { RefuseAllWrites(); });
+}
+
+TEST_F(FullDisk, SmallTmpfsFilledUpWhileRecording) {
+    std::string whyNot;
+    if (!MountSmallDisk(whyNot))
+        GTEST_SKIP() << "cannot mount a 64 kB tmpfs here (" << whyNot
+                     << "); FullDisk.EveryFileWriteRefusedWhileRecording covers the same refusals";
+    ExpectOnlyRowsOfTheFullTimeLost([this] { FillSmallDisk(); });
+}
+
+TEST_F(FullDisk, EveryFileWriteRefusedWhileRecording) {
+    ExpectOnlyRowsOfTheFullTimeLost([this] { RefuseAllWrites(); });
 }
 
 } // namespace
