@@ -14,13 +14,13 @@
 #include "common/uCheckAll.h"
 #include "support/TestSupport.h"
 #include "ui/TrendChart.h"
-#include "ui/uFrmMain.h"
 #include "ui/UiUtil.h"
+#include "ui/uFrmMain.h"
 #include "worker/ubaseThread.h"
 
 namespace {
 
-constexpr int WindowPoints = 1000000;
+constexpr int kWindowPoints = 1000000;
 
 // Noisy readings: every pixel column of a long history then spans a range, as on a real supply.
 class Readings {
@@ -173,8 +173,8 @@ void BM_MemoryPerSample(benchmark::State& state) {
     for (auto _ : state) {
         const std::unique_ptr<TFrmMain> window = ConnectedWindow();
         const long before = ResidentBytes();
-        FillWindow(*window, WindowPoints);
-        state.counters["bytes_per_sample"] = double(ResidentBytes() - before) / WindowPoints;
+        FillWindow(*window, kWindowPoints);
+        state.counters["bytes_per_sample"] = double(ResidentBytes() - before) / kWindowPoints;
     }
 }
 
@@ -195,7 +195,7 @@ protected:
 
 void BM_PollCycleWindowWork(benchmark::State& state) {
     const std::unique_ptr<TFrmMain> window = ConnectedWindow();
-    FillWindow(*window, WindowPoints);
+    FillWindow(*window, kWindowPoints);
     int redraws = 0;
     PaintCounter painted;
     for (TrendChart* chart : {window->cht1, window->cht2, window->cht3}) {
@@ -203,7 +203,7 @@ void BM_PollCycleWindowWork(benchmark::State& state) {
         chart->installEventFilter(&painted);
     }
     TbaseThread worker(*window, *window);
-    worker.SampleCount = WindowPoints;
+    worker.SampleCount = kWindowPoints;
     // Alternating replies, so that the read-outs change every cycle.
     const std::string replies[] = {"12.00,1.20,14.40", "12.01,1.21,14.53"};
     std::size_t cycle = 0;

@@ -14,21 +14,21 @@
 
 namespace {
 
-constexpr int PromptPort = 11;
-constexpr int SlowPort = 12;
-constexpr int SlowReplyMs = 300;
-const std::string Baud = "115200";
-const std::string Poll = "READ:ALL?";
+constexpr int kPromptPort = 11;
+constexpr int kSlowPort = 12;
+constexpr int kSlowReplyMs = 300;
+const std::string kBaud = "115200";
+const std::string kPoll = "READ:ALL?";
 
 // Two simulated supplies in one temporary AppDir, for the whole run.
 struct Supplies {
     Supplies() {
         AppDir = dir.path();
         prompt = std::make_unique<testsupport::SimProcess>(
-            dir.path(), PromptPort, std::vector<std::string>{"--noise", "0"});
+            dir.path(), kPromptPort, std::vector<std::string>{"--noise", "0"});
         slow = std::make_unique<testsupport::SimProcess>(
-            dir.path(), SlowPort,
-            std::vector<std::string>{"--noise", "0", "--delay-ms", std::to_string(SlowReplyMs)});
+            dir.path(), kSlowPort,
+            std::vector<std::string>{"--noise", "0", "--delay-ms", std::to_string(kSlowReplyMs)});
     }
     testsupport::TempDir dir;
     std::unique_ptr<testsupport::SimProcess> prompt, slow;
@@ -47,7 +47,7 @@ void Transactions(benchmark::State& state, int port, int idleMs = 0) {
     for (auto _ : state) {
         if (idleMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(idleMs));
-        ComTransact(portText, Baud, Poll, true, reply);
+        ComTransact(portText, kBaud, kPoll, true, reply);
         if (reply.empty()) {
             state.SkipWithError("no reply from psu-sim");
             return;
@@ -58,10 +58,10 @@ void Transactions(benchmark::State& state, int port, int idleMs = 0) {
 // The same exchange on the same device interface, but asking for waiting bytes again at once
 // until the whole line is there: what the wait costs when nothing blocks.
 std::string SpinningTransaction(int port) {
-    const PortHandle device = OpenComPort(port, std::stoi(Baud));
+    const PortHandle device = OpenComPort(port, std::stoi(kBaud));
     if (!device)
         return {};
-    const std::string line = Poll + "\n";
+    const std::string line = kPoll + "\n";
     if (device->Write(line.data(), line.size()) != long(line.size()))
         return {};
     std::string received;
@@ -81,23 +81,23 @@ std::string SpinningTransaction(int port) {
 }
 
 void BM_Transaction(benchmark::State& state) {
-    Transactions(state, PromptPort);
+    Transactions(state, kPromptPort);
 }
 
 void BM_SlowSupplyTransaction(benchmark::State& state) {
-    Transactions(state, SlowPort);
+    Transactions(state, kSlowPort);
 }
 
 // The prompt supply, each transaction after as long a sleep as the slow supply's: the same work
 // around the wait with the caches gone cold, which tells that work from the cost of the wait.
 void BM_TransactionAfterIdle(benchmark::State& state) {
-    Transactions(state, PromptPort, SlowReplyMs);
+    Transactions(state, kPromptPort, kSlowReplyMs);
 }
 
 void BM_SlowSupplySpinningReference(benchmark::State& state) {
     TheSupplies();
     for (auto _ : state) {
-        if (SpinningTransaction(SlowPort).empty()) {
+        if (SpinningTransaction(kSlowPort).empty()) {
             state.SkipWithError("no reply from psu-sim");
             return;
         }

@@ -1,7 +1,7 @@
 #pragma once
 // Minimum and maximum of any index range of a growing sequence of values, without visiting every
-// value: level 0 stores the extremes of blocks of BlockSize values, each higher level those of
-// FanOut blocks of the level below. Only whole blocks are stored, so appending costs O(1)
+// value: level 0 stores the extremes of blocks of kBlockSize values, each higher level those of
+// kFanOut blocks of the level below. Only whole blocks are stored, so appending costs O(1)
 // amortised, and a range is answered from the coarsest blocks that fit inside it plus at most
 // two partial groups at each level.
 
@@ -12,8 +12,8 @@
 
 class ExtremaPyramid {
 public:
-    static constexpr std::size_t BlockSize = 32;
-    static constexpr std::size_t FanOut = 16;
+    static constexpr std::size_t kBlockSize = 32;
+    static constexpr std::size_t kFanOut = 16;
 
     struct Extrema {
         double min = std::numeric_limits<double>::infinity();
@@ -32,17 +32,17 @@ public:
     };
 
     // The number of leading values that stored blocks describe.
-    std::size_t covered() const { return levels_.empty() ? 0 : levels_[0].size() * BlockSize; }
+    std::size_t covered() const { return levels_.empty() ? 0 : levels_[0].size() * kBlockSize; }
 
     // Stores the blocks that values [0, count) complete beyond those already stored; valueAt(i)
     // gives value i.
     template <class ValueAt> void Extend(std::size_t count, const ValueAt& valueAt) {
         if (levels_.empty())
             levels_.emplace_back();
-        while (covered() + BlockSize <= count) {
+        while (covered() + kBlockSize <= count) {
             const std::size_t first = covered();
             Extrema block;
-            for (std::size_t i = first; i < first + BlockSize; ++i)
+            for (std::size_t i = first; i < first + kBlockSize; ++i)
                 block.Merge(valueAt(i));
             levels_[0].push_back(block);
             PromoteCompletedGroups();
@@ -51,10 +51,10 @@ public:
 
     // Forgets every block that holds value index or a later one: those values changed.
     void Truncate(std::size_t index) {
-        std::size_t kept = index / BlockSize;
+        std::size_t kept = index / kBlockSize;
         for (std::vector<Extrema>& level : levels_) {
             level.resize(std::min(kept, level.size()));
-            kept /= FanOut;
+            kept /= kFanOut;
         }
     }
 
@@ -65,7 +65,7 @@ public:
         // Cells of level -1 are the values themselves; a cell of level k + 1 groups `width`
         // cells of level k.
         int level = -1;
-        std::size_t width = BlockSize;
+        std::size_t width = kBlockSize;
         while (true) {
             const std::size_t cellsAbove =
                 level + 1 < int(levels_.size()) ? levels_[level + 1].size() : 0;
@@ -80,17 +80,17 @@ public:
             first = aboveFirst;
             last = aboveLast;
             ++level;
-            width = FanOut;
+            width = kFanOut;
         }
     }
 
 private:
     void PromoteCompletedGroups() {
-        for (std::size_t k = 0; levels_[k].size() % FanOut == 0; ++k) {
+        for (std::size_t k = 0; levels_[k].size() % kFanOut == 0; ++k) {
             if (k + 1 == levels_.size())
                 levels_.emplace_back();
             Extrema group;
-            for (auto it = levels_[k].end() - FanOut; it != levels_[k].end(); ++it)
+            for (auto it = levels_[k].end() - kFanOut; it != levels_[k].end(); ++it)
                 group.Merge(*it);
             levels_[k + 1].push_back(group);
         }

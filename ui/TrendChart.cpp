@@ -16,12 +16,12 @@
 
 namespace {
 
-const QColor BandColor(233, 233, 233);
+const QColor kBandColor(233, 233, 233);
 // Saved and copied pictures have twice the chart's pixels: the chart is small on the screen, and
 // a picture for a report should stay sharp when it is printed larger.
-constexpr double PictureScale = 2.0;
+constexpr double kPictureScale = 2.0;
 // Each notch of the wheel narrows (or widens) the sample axis by this factor.
-constexpr double WheelZoomPerNotch = 0.85;
+constexpr double kWheelZoomPerNotch = 0.85;
 
 // Fills alternate strips between the value axis' grid lines, beneath the grid.
 class GridBand : public QCPLayerable {
@@ -41,7 +41,7 @@ protected:
         const QRect area = axis_->axisRect()->rect();
         painter->setPen(Qt::NoPen);
         for (int i = 0; i + 1 < ticks.size(); ++i) {
-            painter->setBrush(i % 2 == 0 ? QBrush(BandColor) : QBrush(Qt::white));
+            painter->setBrush(i % 2 == 0 ? QBrush(kBandColor) : QBrush(Qt::white));
             const double y1 = axis_->coordToPixel(ticks[i]);
             const double y2 = axis_->coordToPixel(ticks[i + 1]);
             painter->drawRect(
@@ -283,9 +283,9 @@ bool TrendChart::SavePicture(const QString& path) {
     if (suffix == QLatin1String("pdf"))
         saved = savePdf(path); // lines stay lines, at the chart's size
     else if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
-        saved = saveJpg(path, 0, 0, PictureScale);
+        saved = saveJpg(path, 0, 0, kPictureScale);
     else if (suffix == QLatin1String("png"))
-        saved = savePng(path, 0, 0, PictureScale);
+        saved = savePng(path, 0, 0, kPictureScale);
     else
         // A name without a picture's extension gets one, so that the file says what it holds.
         return SavePicture(path + QStringLiteral(".png"));
@@ -295,7 +295,7 @@ bool TrendChart::SavePicture(const QString& path) {
 }
 
 void TrendChart::CopyPicture() {
-    QApplication::clipboard()->setPixmap(toPixmap(0, 0, PictureScale));
+    QApplication::clipboard()->setPixmap(toPixmap(0, 0, kPictureScale));
 }
 
 void TrendChart::AskAndExportPoints() {
@@ -330,7 +330,7 @@ void TrendChart::wheelEvent(QWheelEvent* event) {
         return;
     }
     // Around the sample under the pointer; the value axis keeps the range the window set.
-    xAxis->scaleRange(std::pow(WheelZoomPerNotch, notches),
+    xAxis->scaleRange(std::pow(kWheelZoomPerNotch, notches),
                       xAxis->pixelToCoord(event->position().x()));
     zoomed_ = true;
     ScheduleRedraw();

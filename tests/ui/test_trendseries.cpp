@@ -33,8 +33,8 @@ void ExpectQueryMatches(const ExtremaPyramid& pyramid, const std::vector<double>
 }
 
 // Three stored levels and a partial tail at each of them.
-constexpr std::size_t PyramidTestSize =
-    ExtremaPyramid::BlockSize * ExtremaPyramid::FanOut * ExtremaPyramid::FanOut * 2 + 777;
+constexpr std::size_t kPyramidTestSize =
+    ExtremaPyramid::kBlockSize * ExtremaPyramid::kFanOut * ExtremaPyramid::kFanOut * 2 + 777;
 
 std::vector<double> RandomValues(std::size_t count, unsigned seed) {
     std::mt19937 random(seed);
@@ -46,8 +46,8 @@ std::vector<double> RandomValues(std::size_t count, unsigned seed) {
 }
 
 TEST(ExtremaPyramidTest, RangesMatchTheValuesWhileTheSequenceGrows) {
-    const std::vector<double> all = RandomValues(PyramidTestSize, 1);
-    const std::size_t group = ExtremaPyramid::BlockSize * ExtremaPyramid::FanOut;
+    const std::vector<double> all = RandomValues(kPyramidTestSize, 1);
+    const std::size_t group = ExtremaPyramid::kBlockSize * ExtremaPyramid::kFanOut;
     std::vector<double> values;
     ExtremaPyramid pyramid;
     std::mt19937 random(2);
@@ -70,10 +70,10 @@ TEST(ExtremaPyramidTest, RangesMatchTheValuesWhileTheSequenceGrows) {
 }
 
 TEST(ExtremaPyramidTest, TruncatedBlocksAreRebuiltFromChangedValues) {
-    const std::size_t B = ExtremaPyramid::BlockSize, G = B * ExtremaPyramid::FanOut;
-    const std::size_t cuts[] = {0, 1, B - 1, B, B + 1, G - 1, G, G + 1, PyramidTestSize - 1};
+    const std::size_t B = ExtremaPyramid::kBlockSize, G = B * ExtremaPyramid::kFanOut;
+    const std::size_t cuts[] = {0, 1, B - 1, B, B + 1, G - 1, G, G + 1, kPyramidTestSize - 1};
     for (std::size_t cut : cuts) {
-        std::vector<double> values = RandomValues(PyramidTestSize, 3);
+        std::vector<double> values = RandomValues(kPyramidTestSize, 3);
         ExtremaPyramid pyramid;
         const auto valueAt = [&](std::size_t i) { return values[i]; };
         pyramid.Extend(values.size(), valueAt);
@@ -212,7 +212,7 @@ TEST_F(TrendSeriesTest, InsertionsAmongEarlierPointsKeepTheDrawingTrue) {
         NewGraphs();
         AddRun(1, 100000, 11);
         if (c.inserted.empty())
-            AddRun(1, 3 * int(ExtremaPyramid::BlockSize * ExtremaPyramid::FanOut) + 5, 12);
+            AddRun(1, 3 * int(ExtremaPyramid::kBlockSize * ExtremaPyramid::kFanOut) + 5, 12);
         for (const auto& [x, y] : c.inserted)
             Add(x, y);
         View(QCPRange(0, 100001));

@@ -24,19 +24,19 @@ TEST(CommandQueue, TakesLinesOldestFirstAndNothingWhenEmpty) {
 }
 
 TEST(CommandQueue, ConcurrentAppendAndTakeLoseAndReorderNothing) {
-    constexpr int Lines = 20000;
+    constexpr int kLines = 20000;
     TCommandQueue queue;
     std::thread producer([&] {
-        for (int i = 0; i < Lines; ++i)
+        for (int i = 0; i < kLines; ++i)
             queue.Append(std::to_string(i));
     });
     std::vector<std::string> taken;
-    while (taken.size() < Lines) {
+    while (taken.size() < kLines) {
         if (auto line = queue.TakeFirst())
             taken.push_back(*line);
     }
     producer.join();
-    for (int i = 0; i < Lines; ++i)
+    for (int i = 0; i < kLines; ++i)
         ASSERT_EQ(taken[i], std::to_string(i));
     EXPECT_EQ(queue.Count(), 0u);
 }

@@ -15,7 +15,7 @@ using namespace workertest;
 
 namespace {
 
-constexpr int32_t ShortInterval = 2;
+constexpr int32_t kShortInterval = 2;
 
 class WorkerTest : public ::testing::Test {
 protected:
@@ -35,7 +35,7 @@ protected:
 
     // Starts the worker as the connect action does; it may already be gone when this returns,
     // so a test uses the pointer only while it holds the worker back (a blocked or long wait).
-    ScriptedWorker* StartWorker(ISyncCaller& sync, int32_t interval = ShortInterval,
+    ScriptedWorker* StartWorker(ISyncCaller& sync, int32_t interval = kShortInterval,
                                 std::unique_ptr<IReadingSink> sink = nullptr) {
         auto worker = std::make_unique<ScriptedWorker>(script, sync, view);
         worker->Interval = interval;
@@ -118,7 +118,7 @@ TEST_F(WorkerTest, ALaterWorkerCountsFromOneAndPlacesItsPointsAfterItsBase) {
 
     script.AddPollReplies({"4,5,6", "7,8,9"});
     auto second = std::make_unique<ScriptedWorker>(script, direct, view);
-    second->Interval = ShortInterval;
+    second->Interval = kShortInterval;
     second->SampleBase = 1;
     LaunchWorker(std::move(second));
     ASSERT_TRUE(WaitForShown(3));
@@ -133,7 +133,7 @@ TEST_F(WorkerTest, HandsItsSinkEveryCycleWithAReadingOrACommand) {
     CommandQueue.Append("L2");
     script.AddPollReplies({"1,2,3", "ERR"});
     auto worker = std::make_unique<ScriptedWorker>(script, direct, view);
-    worker->Interval = ShortInterval;
+    worker->Interval = kShortInterval;
     worker->SampleBase = 10;
     worker->Identity = {"COM9", 115200, "XYZ3010N", "SN1", "V1.0", 30, 10};
     worker->Sink = std::make_unique<RecordingSink>(log);
@@ -162,7 +162,7 @@ TEST_F(WorkerTest, ASinkProblemReachesTheViewAndStandardErrorOncePerChange) {
     log.SetProblem("记录文件无法写入");
     script.AddPollReplies({"1,2,3", "4,5,6", "7,8,9"});
     ::testing::internal::CaptureStderr();
-    StartWorker(window, ShortInterval, std::make_unique<RecordingSink>(log));
+    StartWorker(window, kShortInterval, std::make_unique<RecordingSink>(log));
     const bool shown = WaitForShown(3);
     RequestWorkerStop();
     const bool ended = WaitForEnd();
@@ -255,7 +255,7 @@ struct StopWay {
     void (*stop)(TbaseThread& worker);
 };
 
-const StopWay StopWays[] = {
+const StopWay kStopWays[] = {
     {"StopRequested", [](TbaseThread&) { StopRequested = true; }},
     {"RequestStop", [](TbaseThread& worker) { worker.RequestStop(); }},
 };
@@ -310,7 +310,7 @@ TEST_P(WorkerStopTest, DuringThePollStillShowsThatReading) {
     EXPECT_EQ(view.shown(), (std::vector<Texts>{{"1", "2", "3"}}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, WorkerStopTest, ::testing::ValuesIn(StopWays), StopWayName);
+INSTANTIATE_TEST_SUITE_P(Ways, WorkerStopTest, ::testing::ValuesIn(kStopWays), StopWayName);
 
 TEST_F(WorkerTest, StopRequestedBeforeStartEndsAtOnceAndClearsWorker) {
     StopRequested = true;
