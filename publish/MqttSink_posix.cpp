@@ -153,6 +153,8 @@ public:
             if (rc != MOSQ_ERR_SUCCESS) {
                 Lose(rc);
                 socketOpen = false;
+            } else if (accepted_) {
+                Announce();
             }
         }
         std::lock_guard lock(mutex_);
@@ -219,15 +221,22 @@ private:
         problem_ = std::move(problem);
     }
 
+    // Called back inside loop_read; publishing waits for Announce, outside the callback, where
+    // the library's own locks are not held.
     void Connected(int reason) {
-        if (reason != 0) {
-            refused_ = true;
-            SetProblem("MQTT：broker " + broker_ + " 拒绝连接：" + mosquitto_reason_string(reason) +
-                       "，稍后重试");
+        if (reason == 0) {
+            accepted_ = true;
             return;
         }
-        // A will may have said "offline" while the broker was away: say "online" again, and the
-        // identity for a broker that forgot it.
+        refused_ = true;
+        SetProblem("MQTT：broker " + broker_ + " 拒绝连接：" + mosquitto_reason_string(reason) +
+                   "，稍后重试");
+    }
+
+    // A will may have said "offline" while the broker was away: say "online" again, and the
+    // identity for a broker that forgot it.
+    void Announce() {
+        accepted_ = false;
         Publish(statusTopic_, kStatusOnline, true);
         Publish(identityTopic_, identityPayload_, true);
         std::lock_guard lock(mutex_);
@@ -255,6 +264,7 @@ private:
 
     void Lose(int rc) {
         const int savedErrno = errno;
+        accepted_ = false;
         if (settings_.qos == 0)
             confirmed_ = handedOver_; // gone with the socket; QoS 1 ones are sent again
         std::string cause = !libraryError_.empty() ? libraryError_
@@ -368,7 +378,8 @@ private:
     // Touched by the network thread only (the library calls back on it).
     uint64_t handedOver_ = 0, confirmed_ = 0; // messages given to the library, and seen out
     std::string libraryError_;
-    bool refused_ = false; // the broker refused this attempt's credentials
+    bool refused_ = false;  // the broker refused this attempt's credentials
+    bool accepted_ = false; // the broker accepted; Announce is due
     bool offlineSent_ = false;
 
     mutable std::mutex mutex_;

@@ -178,6 +178,16 @@ TEST(MqttBroker, ABrokerAwayForFiveSecondsKeepsTheNewestAndCountsTheDropped) {
     EXPECT_EQ(sink.DroppedMessages(), 10u);
 }
 
+// Connections the broker turned away for their credentials.
+std::size_t RefusalsLogged(const MosquittoBroker& broker) {
+    const std::string log = broker.Log();
+    std::size_t count = 0;
+    for (std::size_t at = log.find("not authorised"); at != std::string::npos;
+         at = log.find("not authorised", at + 1))
+        ++count;
+    return count;
+}
+
 struct CredentialsRow {
     const char* name;
     const char* username;
@@ -206,6 +216,7 @@ TEST_P(MqttCredentials, RefusedOnesAreSaidWithoutThePassword) {
     EXPECT_NE(sink.Problem().find("拒绝"), std::string::npos) << sink.Problem();
     EXPECT_EQ(sink.Problem().find(row.password), std::string::npos) << "the password leaked";
     EXPECT_FALSE(sink.Connected());
+    EXPECT_TRUE(WaitUntil([&] { return RefusalsLogged(broker) >= 2; })) << "never retried";
 }
 
 INSTANTIATE_TEST_SUITE_P(
