@@ -193,10 +193,10 @@ void BM_StationLine(benchmark::State& state) {
             SupplyIdentity identity = kIdentity;
             identity.portName = "COM" + std::to_string(station);
             worker->Identity = identity;
-            worker->Sink = std::make_unique<TimedSink>(
-                std::make_unique<MqttSink>(
-                    SettingsFor(broker.port(), "line/" + std::to_string(station))),
-                station, times);
+            worker->Sink =
+                std::make_unique<TimedSink>(std::make_unique<MqttSink>(SettingsFor(
+                                                broker.port(), "line/" + std::to_string(station))),
+                                            station, times);
             worker->Start(); // it owns itself from here
         }
         std::this_thread::sleep_for(duration); // the run itself
@@ -217,7 +217,8 @@ void BM_StationLine(benchmark::State& state) {
     std::vector<double> latencies;
     for (const auto& [key, at] : recorded)
         if (const auto found = received.find(key); found != received.end())
-            latencies.push_back(std::chrono::duration<double, std::milli>(found->second - at).count());
+            latencies.push_back(
+                std::chrono::duration<double, std::milli>(found->second - at).count());
     state.counters["recorded"] = static_cast<double>(recorded.size());
     state.counters["lost"] = static_cast<double>(recorded.size() - latencies.size());
     state.counters["latency_median_ms"] = Percentile(latencies, 0.5);
