@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "publish/MqttSettings.h"
 #include "worker/ReadingSink.h"
@@ -18,8 +19,9 @@ class MqttConnection;
 
 class MqttSink : public IReadingSink {
 public:
-    // The settings with the prefix and client id in force (see EffectivePrefix). queueCapacity:
-    // readings held while the broker is away; beyond it the oldest are dropped.
+    // The settings as read; an empty prefix or client id follows at Begin from this machine's
+    // name and the supply's port (EffectivePrefix). queueCapacity: readings held while the broker
+    // is away; beyond it the oldest are dropped.
     explicit MqttSink(MqttSettings settings, std::size_t queueCapacity = kMqttQueueCapacity);
     ~MqttSink() override;
     MqttSink(const MqttSink&) = delete;
@@ -40,10 +42,9 @@ private:
     MqttSettings settings_;
     std::size_t capacity_;
     std::shared_ptr<MqttConnection> connection_;
-    bool running_ = false; // the network thread runs and End has not yet been called
+    std::thread network_; // joinable from Begin until End
 };
 
 // The publisher for one worker, or nullptr where this build cannot publish (said once on
-// standard error). The prefix and client id follow from this machine's name and the port.
-std::unique_ptr<IReadingSink> MakeMqttSink(const MqttSettings& settings,
-                                           const SupplyIdentity& identity);
+// standard error).
+std::unique_ptr<IReadingSink> MakeMqttSink(const MqttSettings& settings);

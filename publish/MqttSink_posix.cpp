@@ -401,11 +401,13 @@ MqttSink::~MqttSink() {
 }
 
 void MqttSink::Begin(const SupplyIdentity& identity, const platform::LocalDateTime&) {
-    connection_ = std::make_shared<MqttConnection>(settings_, capacity_, IdentityPayload(identity));
-    if (!connection_->Open())
-        return;
-    std::thread([connection = connection_] { connection->Run(); }).detach();
-    running_ = true;
+    MqttSettings inForce = settings_;
+    inForce.prefix = EffectivePrefix(settings_, LocalHostName(), identity.portName);
+    inForce.clientId = EffectiveClientId(settings_, inForce.prefix);
+    connection_ =
+        std::make_shared<MqttConnection>(std::move(inForce), capacity_, IdentityPayload(identity));
+    if (connection_->Open())
+        network_ = std::thread([connection = connection_] { connection->Run(); });
 }
 
 void MqttSink::Record(const CycleRecord& record) {
@@ -414,12 +416,17 @@ void MqttSink::Record(const CycleRecord& record) {
 }
 
 void MqttSink::End() {
-    if (!running_)
+    if (!network_.joinable())
         return;
-    running_ = false;
     connection_->Finish();
-    if (!connection_->WaitEnded(kThreadEndLimit))
+    if (connection_->WaitEnded(kThreadEndLimit)) {
+        network_.join();
+    } else {
+        // A connect that hangs (a name server that does not answer): the thread holds the
+        // connection and ends on its own; the worker does not wait for it.
+        network_.detach();
         WriteConsoleLine("MQTT：与 broker " + settings_.host + " 的连接未能及时结束，已放弃等待");
+    }
     if (const uint64_t dropped = connection_->Dropped())
         WriteConsoleLine("MQTT：" + std::to_string(dropped) +
                          " 条读数未能发布（broker 不可达时队列已满）");
@@ -437,10 +444,6 @@ bool MqttSink::Connected() const {
     return connection_ && connection_->SessionReady();
 }
 
-std::unique_ptr<IReadingSink> MakeMqttSink(const MqttSettings& settings,
-                                           const SupplyIdentity& identity) {
-    MqttSettings inForce = settings;
-    inForce.prefix = EffectivePrefix(settings, LocalHostName(), identity.portName);
-    inForce.clientId = EffectiveClientId(settings, inForce.prefix);
-    return std::make_unique<MqttSink>(std::move(inForce));
+std::unique_ptr<IReadingSink> MakeMqttSink(const MqttSettings& settings) {
+    return std::make_unique<MqttSink>(settings);
 }

@@ -4,7 +4,7 @@
 
 #include "common/uCheckAll.h"
 
-std::unique_ptr<IReadingSink> MakeMqttSink(const MqttSettings& settings, const SupplyIdentity&) {
+std::unique_ptr<IReadingSink> MakeMqttSink(const MqttSettings& settings) {
     static bool told = false;
     if (!told)
         WriteConsoleLine("MQTT：此版本不含 MQTT 发布，[mqtt] host=" + settings.host + " 未使用");

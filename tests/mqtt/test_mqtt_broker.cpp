@@ -92,6 +92,18 @@ TEST(MqttBroker, TopicsPayloadsAndWhatALateSubscriberFindsRetained) {
     EXPECT_EQ(late.Payloads("psu/bench-07/COM9/reading").size(), 0u) << "readings are not retained";
 }
 
+TEST(MqttBroker, WithoutAPrefixTheTopicsNameThisMachineAndThePort) {
+    char hostName[256] = {};
+    ASSERT_EQ(gethostname(hostName, sizeof hostName - 1), 0);
+    MosquittoBroker broker;
+    MqttSubscriber subscriber(broker.port(), "psu/+/COM9/status");
+    MqttSettings settings = SettingsFor(broker, "");
+    MqttSink sink(settings);
+    sink.Begin(kIdentity, kTime);
+    ASSERT_TRUE(subscriber.WaitForCount("psu/" + std::string(hostName) + "/COM9/status", 1))
+        << sink.Problem();
+}
+
 TEST(MqttBroker, EveryReadingOfARealWorkerArrivesInOrder) {
     MosquittoBroker broker;
     MqttSubscriber subscriber(broker.port(), "line/+/reading");
