@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -136,6 +137,7 @@ TEST(MqttBroker, TheLastWillSaysOfflineWhenThePublisherIsKilled) {
     const pid_t peer = fork();
     ASSERT_GE(peer, 0);
     if (peer == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         const std::string port = std::to_string(broker.port());
         execl(PSU_MQTT_PEER_PATH, PSU_MQTT_PEER_PATH, port.c_str(), "peer/1",
               static_cast<char*>(nullptr));

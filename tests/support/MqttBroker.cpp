@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -108,6 +109,8 @@ void MosquittoBroker::Start() {
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        // A test process that dies (a sanitizer's halt) takes its broker with it.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
