@@ -145,6 +145,7 @@ MqttSubscriber::MqttSubscriber(int port, const std::string& topicFilter, Subscri
         throw std::runtime_error("mosquitto_new failed");
     mosquitto_connect_callback_set(mosq_, &MqttSubscriber::OnConnect);
     mosquitto_message_callback_set(mosq_, &MqttSubscriber::OnMessage);
+    mosquitto_subscribe_callback_set(mosq_, &MqttSubscriber::OnSubscribe);
     mosquitto_reconnect_delay_set(mosq_, 1, 1, false);
     if (!options.caFile.empty() && mosquitto_tls_set(mosq_, options.caFile.c_str(), nullptr,
                                                      nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS)
@@ -152,6 +153,9 @@ MqttSubscriber::MqttSubscriber(int port, const std::string& topicFilter, Subscri
     if (mosquitto_connect(mosq_, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS ||
         mosquitto_loop_start(mosq_) != MOSQ_ERR_SUCCESS)
         throw std::runtime_error("the subscriber could not connect");
+    // What is published from here on reaches it.
+    if (!WaitUntil([this] { return subscribed_.load(); }))
+        throw std::runtime_error("the subscription was not acknowledged");
 }
 
 MqttSubscriber::~MqttSubscriber() {
@@ -164,6 +168,10 @@ void MqttSubscriber::OnConnect(mosquitto* mosq, void* self, int rc) {
     if (rc == 0)
         mosquitto_subscribe(mosq, nullptr, static_cast<MqttSubscriber*>(self)->topicFilter_.c_str(),
                             1);
+}
+
+void MqttSubscriber::OnSubscribe(mosquitto*, void* self, int, int, const int*) {
+    static_cast<MqttSubscriber*>(self)->subscribed_ = true;
 }
 
 void MqttSubscriber::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {

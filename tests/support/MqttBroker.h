@@ -2,6 +2,7 @@
 // A real mosquitto broker on 127.0.0.1 at a free port, configured in a directory of its own, and
 // a subscriber that keeps every message it receives.
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -80,10 +81,12 @@ public:
 
 private:
     static void OnConnect(mosquitto*, void* self, int rc);
+    static void OnSubscribe(mosquitto*, void* self, int mid, int count, const int* grantedQos);
     static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
 
     std::string topicFilter_;
     mosquitto* mosq_ = nullptr;
+    std::atomic<bool> subscribed_{false};
     mutable std::mutex mutex_;
     std::vector<ReceivedMessage> messages_;
 };
