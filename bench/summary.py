@@ -109,6 +109,18 @@ def build_table(medians, desktop):
            "wall", "ms", 200.0)
     t.add(8, f"psu-host CPU share polling for {desktop['wall_seconds']:.0f} s under Xvfb",
           desktop["share_percent"], "%", 1.0)
+    t.time(11, "MQTT publish call on the worker thread, broker there", "BM_RecordBrokerThere",
+           "wall", "us", 20.0)
+    t.time(11, "  the same, broker away (queue full, dropping)", "BM_RecordBrokerAway", "wall",
+           "us", 20.0)
+    t.time(12, "MQTT End: drain, offline, disconnect", "BM_EndBrokerThere/iterations:20", "wall",
+           "ms", None)
+    t.time(12, "  the same, broker away", "BM_EndBrokerAway/iterations:20", "wall", "ms", None)
+    line = medians["BM_StationLine/stations:50/seconds:120/iterations:1"]
+    t.add(13, "MQTT line of 50 stations at 1 Hz, 2 min: latency median",
+          line["latency_median_ms"], "ms", 50.0)
+    t.add(13, "  latency 99th percentile", line["latency_p99_ms"], "ms", 50.0)
+    t.add(13, "  readings lost", line["lost"], "", 0.0)
     return t
 
 

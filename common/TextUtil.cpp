@@ -1,6 +1,8 @@
 #include "common/TextUtil.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 #include "common/Errors.h"
@@ -76,4 +78,30 @@ int32_t TextToInt(const std::string& text) {
     if (!TryTextToInt(text, value))
         throw EConvertError("'" + text + "' is not a valid integer value");
     return value;
+}
+
+std::string IsoLocalTime(const platform::LocalDateTime& time) {
+    const int offset = std::abs(time.utcOffsetMinutes);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", time.year,
+                  time.month, time.day, time.hour, time.minute, time.second, time.millisecond,
+                  time.utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
+    return text;
+}
+
+std::string WireBytesToUtf8(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto code = static_cast<unsigned char>(c);
+        if (code < 32 || code == 127)
+            text += "\xEF\xBF\xBD";
+        else if (code < 128)
+            text += c;
+        else {
+            text += static_cast<char>(0xC0 | (code >> 6));
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return text;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Platform.h"
+
 // Drops every character of code 0 to 32 from both ends.
 std::string TrimControl(std::string_view text);
 
@@ -18,3 +20,10 @@ int32_t TextToInt(const std::string& text);
 
 // Same rule without throwing.
 bool TryTextToInt(const std::string& text, int32_t& value);
+
+// "2026-12-11T14:03:28.512+08:00": local time, milliseconds, offset from UTC.
+std::string IsoLocalTime(const platform::LocalDateTime& time);
+
+// Bytes off the wire as UTF-8, one character per byte as the window shows them; control
+// characters become U+FFFD, which every spreadsheet and JSON reader can show.
+std::string WireBytesToUtf8(std::string_view bytes);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "common/ProfileFile.h"
+#include "common/TextUtil.h"
 
 const char* const kRecordingHeader = "time,sample,voltage_V,current_A,power_W,event\r\n";
 
@@ -38,30 +39,6 @@ std::string RecordingStem(const platform::LocalDateTime& started, const std::str
     return Format("%04d-%02d-%02d_%02d%02d%02d_", started.year, started.month, started.day,
                   started.hour, started.minute, started.second) +
            port;
-}
-
-std::string IsoLocalTime(const platform::LocalDateTime& time) {
-    const int offset = std::abs(time.utcOffsetMinutes);
-    return Format("%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", time.year, time.month, time.day,
-                  time.hour, time.minute, time.second, time.millisecond,
-                  time.utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
-}
-
-std::string WireBytesToUtf8(std::string_view bytes) {
-    std::string text;
-    text.reserve(bytes.size());
-    for (const char c : bytes) {
-        const auto code = static_cast<unsigned char>(c);
-        if (code < 32 || code == 127)
-            text += "\xEF\xBF\xBD";
-        else if (code < 128)
-            text += c;
-        else {
-            text += static_cast<char>(0xC0 | (code >> 6));
-            text += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return text;
 }
 
 std::string CsvNumber(double value) {

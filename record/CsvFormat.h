@@ -17,13 +17,6 @@ std::string RecordingDirectory(const std::string& base, const platform::LocalDat
 // a file name cannot hold become "_".
 std::string RecordingStem(const platform::LocalDateTime& started, const std::string& portName);
 
-// "2026-12-11T14:03:28.512+08:00": local time, milliseconds, offset from UTC.
-std::string IsoLocalTime(const platform::LocalDateTime& time);
-
-// Bytes off the wire as UTF-8, one character per byte as the window shows them; control
-// characters become U+FFFD, which every spreadsheet can show.
-std::string WireBytesToUtf8(std::string_view bytes);
-
 // A number with "." as decimal mark whatever the locale, in its shortest exact form; whole
 // numbers with all their digits.
 std::string CsvNumber(double value);

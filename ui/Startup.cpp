@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "common/uCheckAll.h"
+#include "publish/MqttSettings.h"
 #include "uFrmMain.h"
 #include "UiUtil.h"
 
@@ -18,6 +19,7 @@ int RunApplication(QApplication& application) {
     try {
         LoadComSettings();
         LoadRecordSettings();
+        LoadPublishSettings();
     } catch (const std::exception& error) {
         // Before any window exists a setting that does not convert ends the program.
         return StartupFailure(error);

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cstdio>
-#include <locale>
 #include <ostream>
 #include <string>
 #include <vector>

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "common/TextUtil.h"
 #include "common/uCheckAll.h"
 #include "record/CompositeSink.h"
 #include "record/CsvFormat.h"

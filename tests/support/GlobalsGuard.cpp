@@ -8,7 +8,8 @@ namespace testsupport {
 
 GlobalsGuard::GlobalsGuard()
     : appDir_(AppDir), comPortName_(ComPortName), comBaudRate_(ComBaudRate),
-      pollCommand_(PollCommand), stopRequested_(StopRequested) {}
+      pollCommand_(PollCommand), stopRequested_(StopRequested), recording_(Recording),
+      publishing_(Publishing) {}
 
 GlobalsGuard::~GlobalsGuard() {
     AppDir = appDir_;
@@ -16,6 +17,8 @@ GlobalsGuard::~GlobalsGuard() {
     ComBaudRate = comBaudRate_;
     PollCommand = pollCommand_;
     StopRequested = stopRequested_;
+    Recording = recording_;
+    Publishing = publishing_;
     // Lines a test queued were meant for its own worker only.
     CommandQueue.Clear();
     SetLocalClock({});
