@@ -101,10 +101,11 @@ TFrmMain::TFrmMain(QWidget* parent) : QWidget(parent) {
 void TFrmMain::CreateControls() {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("可调直流稳压电源上位机"));
+    // A sizeable border without a maximise button; the controls keep their places when resized.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(ClientWidth, ClientHeight);
+    resize(ClientWidth, ClientHeight);
     setFont(LayoutFont(14));
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, palette.color(QPalette::Button));
@@ -426,9 +427,27 @@ void TFrmMain::showEvent(QShowEvent* event) {
     if (centred_)
         return;
     centred_ = true;
-    if (const QScreen* screen = this->screen()) {
-        const QRect desktop = screen->availableGeometry();
-        const QRect frame = frameGeometry();
-        move(desktop.center() - QPoint(frame.width() / 2, frame.height() / 2));
+    CentreOnDesktop();
+    // A window manager adds its frame only once the window is mapped: until then the outer size
+    // is the client size, so the window is centred again when the frame becomes known.
+    awaitingFrame_ = frameGeometry() == geometry();
+}
+
+void TFrmMain::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    if (awaitingFrame_ && frameGeometry() != geometry()) {
+        awaitingFrame_ = false;
+        CentreOnDesktop();
     }
+}
+
+void TFrmMain::CentreOnDesktop() {
+    const QScreen* screen = this->screen();
+    if (!screen)
+        return;
+    const QRect frame = frameGeometry();
+    QRect outer(QPoint(), frame.size());
+    outer.moveCenter(screen->availableGeometry().center());
+    // Placed by the client area, which keeps the frame where it was computed to go.
+    setGeometry(QRect(outer.topLeft() + (geometry().topLeft() - frame.topLeft()), size()));
 }

@@ -76,6 +76,7 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
     void CreateControls();
@@ -96,7 +97,11 @@ private:
     void ShowReadoutsLive(bool live);
 
     bool closing_ = false;
+    // Centred by the window's outer size, the frame included.
+    void CentreOnDesktop();
+
     bool centred_ = false;
+    bool awaitingFrame_ = false;
     QTime lastGoodReading_;
     bool readoutsLive_ = true;
     QString sinkProblem_;
