@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QTime>
+#include <QWindow>
 #include <exception>
 
 #include "SetpointSpinBox.h"
@@ -428,26 +429,31 @@ void TFrmMain::showEvent(QShowEvent* event) {
         return;
     centred_ = true;
     CentreOnDesktop();
-    // A window manager adds its frame only once the window is mapped: until then the outer size
-    // is the client size, so the window is centred again when the frame becomes known.
-    awaitingFrame_ = frameGeometry() == geometry();
+    // A window manager may add its frame only when it maps the window, so the frame is known
+    // for sure at the first exposure: the window is centred again if it turned out otherwise.
+    if (QWindow* handle = windowHandle())
+        handle->installEventFilter(this);
 }
 
-void TFrmMain::moveEvent(QMoveEvent* event) {
-    QWidget::moveEvent(event);
-    if (awaitingFrame_ && frameGeometry() != geometry()) {
-        awaitingFrame_ = false;
-        CentreOnDesktop();
+bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
+    QWindow* handle = windowHandle();
+    if (watched == handle && event->type() == QEvent::Expose) {
+        handle->removeEventFilter(this);
+        if (handle->frameMargins() != centredMargins_)
+            CentreOnDesktop();
     }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TFrmMain::CentreOnDesktop() {
     const QScreen* screen = this->screen();
-    if (!screen)
+    const QWindow* handle = windowHandle();
+    if (!screen || !handle)
         return;
-    const QRect frame = frameGeometry();
-    QRect outer(QPoint(), frame.size());
+    centredMargins_ = handle->frameMargins();
+    QRect outer(QPoint(), size().grownBy(centredMargins_));
     outer.moveCenter(screen->availableGeometry().center());
-    // Placed by the client area, which keeps the frame where it was computed to go.
-    setGeometry(QRect(outer.topLeft() + (geometry().topLeft() - frame.topLeft()), size()));
+    // Placed by the client area, so the frame lands where it was computed to go.
+    const QPoint client = outer.topLeft() + QPoint(centredMargins_.left(), centredMargins_.top());
+    setGeometry(QRect(client, size()));
 }

@@ -76,7 +76,7 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    void moveEvent(QMoveEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateControls();
@@ -101,7 +101,7 @@ private:
     void CentreOnDesktop();
 
     bool centred_ = false;
-    bool awaitingFrame_ = false;
+    QMargins centredMargins_; // the frame as known when the window was last centred
     QTime lastGoodReading_;
     bool readoutsLive_ = true;
     QString sinkProblem_;
