@@ -44,6 +44,21 @@ void AppendLine(const std::string& path, const std::string& line) {
     out.close();
 }
 
+// The day's file found without regard to letter case, as on a file system that ignores it, so
+// that "comm" and "COMM" share one file named as whichever line created it. A file of exactly that
+// name wins over one that differs only in case.
+std::string DayFilePath(const std::string& directory, const std::string& fileName) {
+    std::error_code ec;
+    if (fs::exists(directory + fileName, ec))
+        return directory + fileName;
+    for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string existing = it->path().filename().string();
+        if (SameIgnoringCase(existing, fileName))
+            return directory + existing;
+    }
+    return directory + fileName;
+}
+
 void WriteLogLocked(const std::string& text, const std::string& channel) {
     // One reading of the clock, so the file's day and the line's stamp always agree.
     const LocalDateTime now = LocalNow();
@@ -55,8 +70,8 @@ void WriteLogLocked(const std::string& text, const std::string& channel) {
         logRoot + std::to_string(now.year) + separator + std::to_string(now.month);
     if (!EnsureDirectory(dayDirectory))
         return;
-    const std::string path = dayDirectory + separator + DateText(now) + "__" + channel + ".log";
-    AppendLine(path, StampText(now) + text + "\r\n");
+    const std::string fileName = DateText(now) + "__" + channel + ".log";
+    AppendLine(DayFilePath(dayDirectory + separator, fileName), StampText(now) + text + "\r\n");
 }
 
 // Deletes one entry of a tree walk: a directory with its content, anything else (a link too) alone.

@@ -1,5 +1,7 @@
 #include "common/ProfileFile.h"
 
+#include "common/TextUtil.h"
+
 namespace {
 
 // One line of the content: [start, textEnd) is its text without the line end, next is where the
@@ -22,6 +24,10 @@ bool NextLine(std::string_view content, size_t from, Line& line) {
     return true;
 }
 
+std::string_view LineText(std::string_view content, const Line& line) {
+    return content.substr(line.start, line.textEnd - line.start);
+}
+
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
@@ -32,19 +38,6 @@ std::string_view TrimBlanks(std::string_view text) {
     while (!text.empty() && IsBlank(text.back()))
         text.remove_suffix(1);
     return text;
-}
-
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    return true;
 }
 
 // The section name of a header line ("[name]", the name up to the last "]"), or nothing.
@@ -77,6 +70,10 @@ std::string_view CleanName(std::string_view text) {
     return TrimBlanks(CutAtLineEnd(text));
 }
 
+std::string KeyLine(std::string_view key, std::string_view value) {
+    return std::string(key) + "=" + std::string(value) + "\r\n";
+}
+
 // Where the first section of that name is, and where its key is or a new key would go.
 struct Position {
     bool sectionFound = false;
@@ -90,11 +87,11 @@ Position Locate(std::string_view content, std::string_view section, std::string_
     bool inSection = false;
     Line line;
     for (size_t at = 0; NextLine(content, at, line); at = line.next) {
-        const std::string_view text = content.substr(line.start, line.textEnd - line.start);
+        const std::string_view text = LineText(content, line);
         if (const auto name = SectionName(text)) {
             if (inSection)
                 break;
-            if (SameName(*name, section)) {
+            if (SameIgnoringCase(*name, section)) {
                 inSection = true;
                 pos.sectionFound = true;
                 pos.lastFilledLine = line;
@@ -106,7 +103,7 @@ Position Locate(std::string_view content, std::string_view section, std::string_
         if (!TrimBlanks(text).empty())
             pos.lastFilledLine = line;
         const auto keyValue = SplitKeyLine(text);
-        if (keyValue && SameName(keyValue->key, key)) {
+        if (keyValue && SameIgnoringCase(keyValue->key, key)) {
             pos.keyFound = true;
             pos.keyLine = line;
             break;
@@ -130,7 +127,7 @@ std::optional<std::string> ProfileRead(std::string_view content, std::string_vie
     if (!pos.keyFound)
         return std::nullopt;
     const Line& line = pos.keyLine;
-    const auto keyValue = SplitKeyLine(content.substr(line.start, line.textEnd - line.start));
+    const auto keyValue = SplitKeyLine(LineText(content, line));
     return std::string(keyValue->value.substr(0, kMaxProfileValueLength));
 }
 
@@ -138,18 +135,21 @@ std::string ProfileWrite(std::string_view content, std::string_view section, std
                          std::string_view value) {
     const std::string_view cleanSection = CleanName(section);
     const std::string_view cleanKey = CleanName(key);
-    const std::string keyLine =
-        std::string(cleanKey) + "=" + std::string(CleanName(value)) + "\r\n";
+    const std::string_view cleanValue = CleanName(value);
     const Position pos = Locate(content, cleanSection, cleanKey);
 
     std::string result;
-    result.reserve(content.size() + keyLine.size() + cleanSection.size() + 6);
     if (pos.keyFound) {
-        result.append(content.substr(0, pos.keyLine.start));
-        result.append(keyLine);
-        result.append(content.substr(pos.keyLine.next));
+        // The key keeps the spelling it has in the file; only its value changes.
+        const Line& line = pos.keyLine;
+        const auto existing = SplitKeyLine(LineText(content, line));
+        result.append(content.substr(0, line.start));
+        result.append(KeyLine(existing->key, cleanValue));
+        result.append(content.substr(line.next));
         return result;
     }
+    const std::string keyLine = KeyLine(cleanKey, cleanValue);
+    result.reserve(content.size() + keyLine.size() + cleanSection.size() + 6);
     if (pos.sectionFound) {
         const size_t insertAt = pos.lastFilledLine.next;
         result.append(content.substr(0, insertAt));

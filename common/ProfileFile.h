@@ -18,9 +18,10 @@ inline constexpr std::size_t kMaxProfileValueLength = 2047;
 std::optional<std::string> ProfileRead(std::string_view content, std::string_view section,
                                        std::string_view key);
 
-// The content with the key set to the value: the key's line is rewritten in place, a missing key
-// goes after the last non-blank line of its section, a missing section at the end. Every other line
-// stays byte for byte; lines written here end in CR LF and have no blanks around "=".
+// The content with the key set to the value: the key's line is rewritten in place with the key
+// spelt as it was, a missing key goes after the last non-blank line of its section, a missing
+// section at the end. Every other line, the section's header too, stays byte for byte; lines
+// written here end in CR LF and have no blanks around "=".
 // Section, key and value are cut at their first CR or LF, since a line end inside them would
 // break the file; blanks around them are dropped, as a read would drop them anyway.
 std::string ProfileWrite(std::string_view content, std::string_view section, std::string_view key,

@@ -18,6 +18,16 @@ std::string TrimControl(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    return true;
+}
+
 namespace {
 
 // Length of a hexadecimal prefix at pos ("$", "x", "X", "0x", "0X"), or 0 when there is none.

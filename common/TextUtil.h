@@ -10,6 +10,9 @@
 // Drops every character of code 0 to 32 from both ends.
 std::string TrimControl(std::string_view text);
 
+// True when the texts are the same but for the letter case of ASCII letters.
+bool SameIgnoringCase(std::string_view a, std::string_view b);
+
 // The value of a hexadecimal digit of either case, or -1.
 int HexDigitValue(char c);
 

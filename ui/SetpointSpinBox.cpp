@@ -10,7 +10,6 @@
 SetpointSpinBox::SetpointSpinBox(const QString& objectName, QWidget* parent)
     : QDoubleSpinBox(parent) {
     setObjectName(objectName);
-    setLocale(QLocale::system());
     setDecimals(2);
     setRange(Minimum, Maximum);
     setSingleStep(Step);
@@ -19,11 +18,24 @@ SetpointSpinBox::SetpointSpinBox(const QString& objectName, QWidget* parent)
     setValue(Minimum);
 }
 
+namespace {
+
+// The marks a typed number may use for its decimal point: both the full stop and the comma in
+// every locale (neither is ever read as a grouping mark), and the locale's own where it differs.
+QString DecimalMarks(const QLocale& locale) {
+    QString marks = QStringLiteral(".,");
+    if (!marks.contains(locale.decimalPoint()))
+        marks += locale.decimalPoint();
+    return marks;
+}
+
+} // namespace
+
 QValidator::State SetpointSpinBox::validate(QString& input, int&) const {
     // Digits, at most one decimal mark, and a sign only as the first character.
-    const QString mark = QRegularExpression::escape(locale().decimalPoint());
-    static const QString pattern = QStringLiteral("^[+-]?[0-9]*(%1[0-9]*)?$");
-    const QRegularExpression allowed(pattern.arg(mark));
+    static const QString pattern = QStringLiteral("^[+-]?[0-9]*([%1][0-9]*)?$");
+    const QRegularExpression allowed(
+        pattern.arg(QRegularExpression::escape(DecimalMarks(locale()))));
     return allowed.match(input).hasMatch() ? QValidator::Acceptable : QValidator::Invalid;
 }
 
@@ -32,11 +44,21 @@ void SetpointSpinBox::fixup(QString& input) const {
 }
 
 double SetpointSpinBox::valueFromText(const QString& text) const {
+    // Whichever mark was typed becomes a full stop, which the C locale reads without grouping.
+    QString number = text;
+    for (const QChar mark : DecimalMarks(locale()))
+        number.replace(mark, u'.');
     bool ok = false;
-    const double value = locale().toDouble(text, &ok);
+    const double value = QLocale::c().toDouble(number, &ok);
     // A number beyond the range of a double comes back infinite and not ok: it still clamps.
-    const bool number = ok || std::isinf(value);
-    return std::clamp(number ? value : Minimum, Minimum, Maximum);
+    const bool isNumber = ok || std::isinf(value);
+    return std::clamp(isNumber ? value : Minimum, Minimum, Maximum);
+}
+
+QString SetpointSpinBox::textFromValue(double value) const {
+    // Latin digits and the locale's decimal mark, whatever digits the locale writes.
+    QString text = QString::number(value, 'f', decimals());
+    return text.replace(u'.', locale().decimalPoint());
 }
 
 void SetpointSpinBox::commitText() {

@@ -1,7 +1,8 @@
 #pragma once
 // A setpoint field, 0 to 60 with two decimals. Unlike a stock QDoubleSpinBox it lets the operator
-// type any number (75 is taken and clamped, not refused), reads text that is not a number as 0 when
-// the focus leaves, and steps a page by 10 units rather than ten single steps.
+// type any number (75 is taken and clamped, not refused), takes "." or "," as the decimal mark in
+// every locale while showing the locale's, reads text that is not a number as 0 when the focus
+// leaves, and steps a page by 10 units rather than ten single steps.
 
 #include <QDoubleSpinBox>
 
@@ -21,6 +22,7 @@ public:
     QValidator::State validate(QString& input, int& pos) const override;
     void fixup(QString& input) const override;
     double valueFromText(const QString& text) const override;
+    QString textFromValue(double value) const override;
     void stepBy(int steps) override;
 
 protected:

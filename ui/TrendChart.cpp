@@ -117,7 +117,6 @@ TrendChart::TrendChart(const QString& objectName, const QString& seriesTitle, QW
     // Left-drag zooms into a rectangle; right-drag pans (handled below); double-click undoes.
     setSelectionRectMode(QCP::srmZoom);
     axisRect()->setRangeZoomAxes(xAxis, yAxis);
-    connect(selectionRect(), &QCPSelectionRect::accepted, this, [this] { zoomed_ = true; });
 
     redrawTimer_.setObjectName(QStringLiteral("redraw"));
     redrawTimer_.setSingleShot(true);
@@ -242,6 +241,17 @@ void TrendChart::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     QCustomPlot::mouseReleaseEvent(event);
+}
+
+void TrendChart::processRectZoom(QRect rect, QMouseEvent* event) {
+    // A drag up or to the left gives a rectangle of negative size.
+    const QRect dragged = rect.normalized();
+    if (dragged.width() < MinimumZoomPixels && dragged.height() < MinimumZoomPixels) {
+        ScheduleRedraw(); // takes the rectangle off the chart
+        return;
+    }
+    zoomed_ = true;
+    QCustomPlot::processRectZoom(dragged, event);
 }
 
 void TrendChart::mouseDoubleClickEvent(QMouseEvent* event) {

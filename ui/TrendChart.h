@@ -16,6 +16,9 @@ class QMenu;
 class TrendChart : public QCustomPlot {
     Q_OBJECT
 public:
+    // A left-drag rectangle smaller than this in both directions is a slip, not a zoom.
+    static constexpr int MinimumZoomPixels = 16;
+
     TrendChart(const QString& objectName, const QString& seriesTitle, QWidget* parent);
 
     // Value-axis limits, set one at a time; a bad order throws std::runtime_error with the
@@ -59,6 +62,8 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // Zooms into the dragged rectangle unless it is smaller than MinimumZoomPixels both ways.
+    void processRectZoom(QRect rect, QMouseEvent* event) override;
 
 private:
     void FollowSamples();

@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QThread>
 #include <QTime>
+#include <QWindow>
 #include <exception>
 
 #include "SetpointSpinBox.h"
@@ -107,10 +108,11 @@ TFrmMain::~TFrmMain() {
 void TFrmMain::CreateControls() {
     setObjectName(QStringLiteral("FrmMain"));
     setWindowTitle(QStringLiteral("可调直流稳压电源上位机"));
+    // A sizeable border without a maximise button; the controls keep their places when resized.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
-    setFixedSize(ClientWidth, ClientHeight);
+    resize(ClientWidth, ClientHeight);
     setFont(LayoutFont(14));
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, palette.color(QPalette::Button));
@@ -438,9 +440,32 @@ void TFrmMain::showEvent(QShowEvent* event) {
     if (centred_)
         return;
     centred_ = true;
-    if (const QScreen* screen = this->screen()) {
-        const QRect desktop = screen->availableGeometry();
-        const QRect frame = frameGeometry();
-        move(desktop.center() - QPoint(frame.width() / 2, frame.height() / 2));
+    CentreOnDesktop();
+    // A window manager may add its frame only when it maps the window, so the frame is known
+    // for sure at the first exposure: the window is centred again if it turned out otherwise.
+    if (QWindow* handle = windowHandle())
+        handle->installEventFilter(this);
+}
+
+bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
+    QWindow* handle = windowHandle();
+    if (watched == handle && event->type() == QEvent::Expose) {
+        handle->removeEventFilter(this);
+        if (handle->frameMargins() != centredMargins_)
+            CentreOnDesktop();
     }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFrmMain::CentreOnDesktop() {
+    const QScreen* screen = this->screen();
+    const QWindow* handle = windowHandle();
+    if (!screen || !handle)
+        return;
+    centredMargins_ = handle->frameMargins();
+    QRect outer(QPoint(), size().grownBy(centredMargins_));
+    outer.moveCenter(screen->availableGeometry().center());
+    // Placed by the client area, so the frame lands where it was computed to go.
+    const QPoint client = outer.topLeft() + QPoint(centredMargins_.left(), centredMargins_.top());
+    setGeometry(QRect(client, size()));
 }

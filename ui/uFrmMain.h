@@ -77,6 +77,7 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateControls();
@@ -98,7 +99,11 @@ private:
     void ShowReadoutsLive(bool live);
 
     bool closing_ = false;
+    // Centred by the window's outer size, the frame included.
+    void CentreOnDesktop();
+
     bool centred_ = false;
+    QMargins centredMargins_; // the frame as known when the window was last centred
     QTime lastGoodReading_;
     bool readoutsLive_ = true;
     QString sinkProblem_;

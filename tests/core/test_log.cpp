@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "common/Clock.h"
 #include "common/uCheckAll.h"
@@ -46,10 +48,43 @@ TEST_F(LogTest, FirstLineCreatesTheTreeAndTheMonthDirectoryHasNoLeadingZero) {
     WriteLog("rece:OK", "comm");
     now.millisecond = 43;
     WriteLog("rece:again", "comm");
-    WriteLog("send bad.", "COMM");
     EXPECT_EQ(Read("2024/3/2024-03-07__comm.log"),
               "[2024-03-07 14:05:09:042] rece:OK\r\n[2024-03-07 14:05:09:043] rece:again\r\n");
-    EXPECT_EQ(Read("2024/3/2024-03-07__COMM.log"), "[2024-03-07 14:05:09:043] send bad.\r\n");
+}
+
+// The day's file is found without regard to letter case, as on a file system that ignores it.
+TEST_F(LogTest, ChannelsThatDifferOnlyInCaseShareOneFileNamedByTheFirstLine) {
+    auto filesOf = [this](const std::string& month) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(LogPath(month)))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    WriteLog("send bad.", "COMM");
+    WriteLog("rece:OK", "comm");
+    WriteLog("send bad.", "Comm");
+    EXPECT_EQ(filesOf("2024/3"), std::vector<std::string>{"2024-03-07__COMM.log"});
+    EXPECT_EQ(Read("2024/3/2024-03-07__COMM.log"), "[2024-03-07 14:05:09:042] send bad.\r\n"
+                                                   "[2024-03-07 14:05:09:042] rece:OK\r\n"
+                                                   "[2024-03-07 14:05:09:042] send bad.\r\n");
+    now.day = 8;
+    WriteLog("rece:OK", "comm");
+    WriteLog("send bad.", "COMM");
+    EXPECT_EQ(Read("2024/3/2024-03-08__comm.log"),
+              "[2024-03-08 14:05:09:042] rece:OK\r\n[2024-03-08 14:05:09:042] send bad.\r\n");
+    EXPECT_EQ(filesOf("2024/3").size(), 2u);
+}
+
+TEST_F(LogTest, AFileOfExactlyTheChannelsNameWinsOverOneThatDiffersInCase) {
+    // Left by a version that kept the two channels apart.
+    fs::create_directories(LogPath("2024/3"));
+    testsupport::WriteFile(LogPath("2024/3/2024-03-07__COMM.log"), "");
+    testsupport::WriteFile(LogPath("2024/3/2024-03-07__comm.log"), "");
+    WriteLog("send bad.", "COMM");
+    WriteLog("rece:OK", "comm");
+    EXPECT_EQ(Read("2024/3/2024-03-07__COMM.log"), "[2024-03-07 14:05:09:042] send bad.\r\n");
+    EXPECT_EQ(Read("2024/3/2024-03-07__comm.log"), "[2024-03-07 14:05:09:042] rece:OK\r\n");
 }
 
 TEST_F(LogTest, PadsEveryFieldOfTheStamp) {

@@ -62,11 +62,23 @@ TEST(ProfileWrite, ReplacesInPlaceAndKeepsEveryOtherLineByteForByte) {
                        "com=COM9\r\n"
                        "\r\n"
                        "[COM INFO]\r\n"
-                       "Com=COM4\r\n"
+                       "COM=COM4\r\n"
                        "baut=9600\n"
                        "\r\n"
                        "[tail]\r\n"
                        "x=1");
+}
+
+TEST(ProfileWrite, KeepsTheSpellingOfAnExistingKeyAndTheSectionHeader) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"[com Info]\r\nCOM=com9\r\nbaut=9600\r\n", "[com Info]\r\nCOM=COM9\r\nbaut=9600\r\n"},
+        {"[COM INFO]\r\ncom=com9\r\n", "[COM INFO]\r\ncom=COM9\r\n"},
+        {"  [ Com info ]  ; mine\r\n\tcOm = x\r\n", "  [ Com info ]  ; mine\r\ncOm=COM9\r\n"},
+        // A new key is spelt as asked; the header still stays as it was.
+        {"[COM INFO]\r\nbaut=9600\r\n", "[COM INFO]\r\nbaut=9600\r\ncom=COM9\r\n"},
+    };
+    for (const auto& [before, after] : cases)
+        EXPECT_EQ(ProfileWrite(before, "com Info", "com", "COM9"), after) << before;
 }
 
 TEST(ProfileWrite, MissingKeyGoesAfterTheLastFilledLineOfItsSection) {
@@ -94,7 +106,7 @@ TEST(ProfileWrite, AddsTheMissingLineEndBeforeAppending) {
 
 TEST(ProfileWrite, WritesIntoTheFirstOfDuplicates) {
     const std::string content = "[s]\r\nk=1\r\nk=2\r\n[s]\r\nk=3\r\n";
-    EXPECT_EQ(ProfileWrite(content, "S", "K", "9"), "[s]\r\nK=9\r\nk=2\r\n[s]\r\nk=3\r\n");
+    EXPECT_EQ(ProfileWrite(content, "S", "K", "9"), "[s]\r\nk=9\r\nk=2\r\n[s]\r\nk=3\r\n");
     EXPECT_EQ(ProfileWrite("[s]\r\n[s]\r\nj=1\r\n", "s", "j", "2"), "[s]\r\nj=2\r\n[s]\r\nj=1\r\n");
 }
 

@@ -7,7 +7,7 @@
 
 #include "common/Errors.h"
 #include "protocol/Protocol.h"
-#include "support/CommaLocale.h"
+#include "support/NumericLocale.h"
 
 namespace {
 
@@ -220,7 +220,7 @@ TEST(SetpointText, RoundsLikePrintfInTheClassicLocale) {
 }
 
 TEST(WireNumbers, IgnoreACommaLocale) {
-    testsupport::CommaLocale locale;
+    const testsupport::NumericLocale locale(testsupport::kCommaLocaleNames, ',');
     if (!locale.active())
         GTEST_SKIP() << "no locale with a comma decimal mark is installed";
     EXPECT_DOUBLE_EQ(MeasurementToDouble("12.50"), 12.5);

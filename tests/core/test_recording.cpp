@@ -11,7 +11,7 @@
 #include "record/CsvFormat.h"
 #include "record/CsvRecordingSink.h"
 #include "record/SinkFactory.h"
-#include "support/CommaLocale.h"
+#include "support/NumericLocale.h"
 #include "support/SettingsFixture.h"
 #include "support/TestSupport.h"
 
@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(Cycles, RecordingRows, ::testing::ValuesIn(kRows),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RecordingFormat, DecimalsArePointsInAnyLocale) {
-    const testsupport::CommaLocale comma;
+    const testsupport::NumericLocale comma(testsupport::kCommaLocaleNames, ',');
     if (!comma.active())
         GTEST_SKIP() << "no locale with a decimal comma on this machine";
     EXPECT_EQ(RecordingRow({At(28, 0), 1, Measurement{12.5, 0.5, 6.25}, ""}),

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "publish/MqttPayload.h"
-#include "support/CommaLocale.h"
+#include "support/NumericLocale.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ TEST(MqttPayload, ReadingWithAndWithoutEvent) {
 TEST(MqttPayload, DecimalMarkIsAPointWhateverTheLocale) {
     std::string payload;
     {
-        testsupport::CommaLocale locale;
+        const testsupport::NumericLocale locale(testsupport::kCommaLocaleNames, ',');
         if (!locale.active())
             GTEST_SKIP() << "no locale with a comma decimal mark is installed";
         payload = ReadingPayload({At(60), 1, Measurement{12.34, 0.5, 6.17}, ""});

@@ -3,18 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
-#include <poll.h>
-#include <stdexcept>
-#include <sys/file.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "LiveWorker.h"
 #include "common/uCheckAll.h"
 #include "protocol/Protocol.h"
+#include "support/PortHolder.h"
 
 using namespace reliability;
 using workertest::Sample;
@@ -57,61 +52,6 @@ void ExpectEachUnansweredLineCostsTheLimit(
         }
     }
 }
-
-// Another program holding the device: a child process that takes the exclusive lock and keeps it
-// until released.
-class PortHolder {
-public:
-    explicit PortHolder(const std::string& device) {
-        int ready[2], release[2];
-        if (pipe(ready) != 0 || pipe(release) != 0)
-            throw std::runtime_error("pipe failed");
-        pid_ = fork();
-        if (pid_ < 0)
-            throw std::runtime_error("fork failed");
-        if (pid_ == 0)
-            HoldInChild(device, ready[1], release[0]);
-        close(ready[1]);
-        close(release[0]);
-        release_ = release[1];
-        pollfd pfd{ready[0], POLLIN, 0};
-        char ok = '0';
-        held_ = poll(&pfd, 1, 10000) == 1 && read(ready[0], &ok, 1) == 1 && ok == '1';
-        close(ready[0]);
-    }
-    ~PortHolder() { Release(); }
-    PortHolder(const PortHolder&) = delete;
-    PortHolder& operator=(const PortHolder&) = delete;
-
-    bool held() const { return held_; }
-    void Release() {
-        if (pid_ <= 0)
-            return;
-        close(release_);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-    }
-
-private:
-    // Only async-signal-safe calls: the parent has other threads.
-    [[noreturn]] static void HoldInChild(const std::string& device, int ready, int release) {
-        // Keep no copy of the parent's descriptors: one of them may be the worker's open port,
-        // whose lock would then outlive the worker's close and block ours for good.
-        if (dup2(ready, 0) < 0 || dup2(release, 1) < 0 || close_range(3, ~0U, 0) != 0)
-            _exit(1);
-        const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        const char ok = fd >= 0 && flock(fd, LOCK_EX) == 0 ? '1' : '0';
-        [[maybe_unused]] ssize_t n = write(0, &ok, 1);
-        char byte;
-        n = read(1, &byte, 1); // returns when the parent closes its end
-        _exit(0);
-    }
-
-    pid_t pid_ = -1;
-    int release_ = -1;
-    bool held_ = false;
-};
 
 using FaultMatrix = LiveWorkerTest;
 
@@ -297,7 +237,7 @@ TEST_F(FaultMatrix, PortHeldByAnotherProgramFailsEachTransactionUntilReleased) {
     ASSERT_TRUE(WaitForPoints(2));
     const std::string device =
         std::filesystem::read_symlink(dir.path() + "ports/com" + std::to_string(kPort));
-    PortHolder holder(device);
+    testsupport::PortHolder holder(device);
     ASSERT_TRUE(holder.held());
 
     ASSERT_TRUE(testsupport::WaitUntil([&] { return LogCount("COMM", "send bad.") >= 1; }));

@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "common/TextUtil.h"
 #include "support/TestSupport.h"
 
 namespace serialtest {
@@ -107,7 +108,10 @@ std::string LogText(const std::string& appDir, const std::string& channel) {
     const std::string suffix = "__" + channel + ".log";
     std::error_code ec;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(appDir + "Log", ec)) {
-        if (entry.is_regular_file() && EndsWith(entry.path().filename().string(), suffix))
+        // The channel's lines are in the day's file whatever the case of its name.
+        const std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && name.size() >= suffix.size() &&
+            SameIgnoringCase(std::string_view(name).substr(name.size() - suffix.size()), suffix))
             text += testsupport::ReadFile(entry.path().string());
     }
     return text;

@@ -45,7 +45,8 @@ private:
 // Number of open descriptors of this process.
 int OpenDescriptorCount();
 
-// The text of every log file of the channel under appDir/Log, concatenated.
+// The text of every log file of the channel under appDir/Log, concatenated. The file is found
+// without regard to letter case, so "comm" and "COMM" read the same shared file.
 std::string LogText(const std::string& appDir, const std::string& channel);
 
 } // namespace serialtest

@@ -13,7 +13,9 @@ BoxAnswerer::BoxAnswerer() : timer_(new QTimer) {
         seen.shown = true;
         seen.title = box->windowTitle();
         seen.text = box->text();
+        seen.informative = box->informativeText();
         seen.icon = box->icon();
+        seen.buttons = box->standardButtons();
         box->button(QMessageBox::Ok)->click();
     });
     timer_->start();
@@ -21,6 +23,15 @@ BoxAnswerer::BoxAnswerer() : timer_(new QTimer) {
 
 BoxAnswerer::~BoxAnswerer() {
     delete timer_;
+}
+
+WindowLocale::WindowLocale(const std::string& name)
+    : numeric_({name}, QLocale(QString::fromStdString(name)).decimalPoint().at(0).toLatin1()) {
+    QLocale::setDefault(QLocale(QString::fromStdString(name)));
+}
+
+WindowLocale::~WindowLocale() {
+    QLocale::setDefault(previous_);
 }
 
 bool PumpFor(const std::function<bool()>& condition, int limitMs) {

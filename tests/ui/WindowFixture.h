@@ -2,6 +2,7 @@
 // A main window on a temporary AppDir, with the shared state reset, and helpers to answer the
 // window's modal boxes.
 
+#include <QLocale>
 #include <QMessageBox>
 #include <QString>
 #include <QTest>
@@ -11,6 +12,7 @@
 #include <memory>
 
 #include "common/uCheckAll.h"
+#include "support/NumericLocale.h"
 #include "support/TestSupport.h"
 #include "ui/uFrmMain.h"
 #include "worker/ubaseThread.h"
@@ -20,7 +22,9 @@ struct SeenBox {
     bool shown = false;
     QString title;
     QString text;
+    QString informative;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
 };
 
 // While it lives, dismisses the modal message boxes that appear with OK and records the last one.
@@ -32,6 +36,19 @@ public:
 
 private:
     QTimer* timer_;
+};
+
+// For one test: the locale the window shows numbers in, and the process's C and C++ numeric
+// locale of the same name ("de_DE.UTF-8", "en_US.UTF-8", "C"). Inactive when that is not installed.
+class WindowLocale {
+public:
+    explicit WindowLocale(const std::string& name);
+    ~WindowLocale();
+    bool active() const { return numeric_.active(); }
+
+private:
+    QLocale previous_;
+    testsupport::NumericLocale numeric_;
 };
 
 // Processes events until the condition holds or the limit passes.

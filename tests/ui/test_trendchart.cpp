@@ -92,6 +92,32 @@ TEST_F(TrendChartTest, LeftDragZoomsNewPointsKeepTheViewDoubleClickUndoes) {
     EXPECT_EQ(chart.yAxis->range(), QCPRange(0, 30));
 }
 
+TEST_F(TrendChartTest, ZoomRectangleSmallerThanSixteenPixelsBothWaysDoesNotZoom) {
+    const struct {
+        const char* what;
+        QPoint drag;
+        bool zooms;
+    } cases[] = {
+        {"a slip", {10, 10}, false},
+        {"just under both ways", {14, 14}, false},
+        {"a slip up and to the left", {-14, -10}, false},
+        {"wide and flat", {40, 5}, true},
+        {"narrow and tall", {5, 40}, true},
+        {"up and to the left", {-40, -40}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QCPRange keys = chart.xAxis->range(), values = chart.yAxis->range();
+        const QPoint from = PlotPoint(0.4, 0.5);
+        Drag(Qt::LeftButton, from, from + c.drag);
+        EXPECT_EQ(chart.xAxis->range() != keys || chart.yAxis->range() != values, c.zooms);
+        // Only a real zoom holds the view: otherwise the sample axis still follows new points.
+        chart.AppendPoint(chart.LastKey() + 1, 3);
+        EXPECT_EQ(chart.xAxis->range().upper == chart.LastKey(), !c.zooms);
+        QTest::mouseDClick(&chart, Qt::LeftButton, {}, PlotPoint(0.5, 0.5));
+    }
+}
+
 TEST_F(TrendChartTest, RightDragPansBothAxes) {
     Drag(Qt::RightButton, PlotPoint(0.5, 0.5), PlotPoint(0.25, 0.25));
     EXPECT_GT(chart.xAxis->range().lower, 1) << "dragged left: later samples come into view";

@@ -2,7 +2,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <algorithm>
 #include <chrono>
+#include <map>
 
 #include "WindowFixture.h"
 #include "ui/SetpointSpinBox.h"
@@ -64,6 +67,31 @@ TEST_F(WindowTest, CreationFillsListsPreselectsSettingsAndStartsEmpty) {
     }
 }
 
+TEST_F(WindowTest, WindowIsSizeableWithoutMaximiseCentredAndKeepsItsControlsWhenResized) {
+    CreateWindow();
+    const Qt::WindowFlags flags = window->windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowSystemMenuHint);
+    EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(window->size(), QSize(945, 564));
+    const QRect desktop = window->screen()->availableGeometry();
+    // The offscreen screen is narrower than the window, and the platform nudges a window whose
+    // frame starts left of it by the frame's width.
+    const QPoint offCentre = window->frameGeometry().center() - desktop.center();
+    EXPECT_LE(offCentre.manhattanLength(), 2) << offCentre.x() << "," << offCentre.y();
+
+    std::map<QString, QRect> places;
+    for (const QWidget* child : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        places[child->objectName()] = child->geometry();
+    window->resize(1200, 760);
+    ASSERT_TRUE(PumpFor([&] { return window->size() == QSize(1200, 760); }));
+    for (const QWidget* child : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        EXPECT_EQ(child->geometry(), places[child->objectName()])
+            << child->objectName().toStdString();
+    window->resize(800, 500);
+    ASSERT_TRUE(PumpFor([&] { return window->size() == QSize(800, 500); }));
+}
+
 TEST_F(WindowTest, SavedSettingsThatAreAbsentSelectNothing) {
     ComPortName = "COM42";
     ComBaudRate = 38400;
@@ -103,20 +131,6 @@ TEST_F(WindowTest, ConnectIdentifiesShowsFirstReadingSavesSettingsAndStartsWorke
     ASSERT_TRUE(PumpFor([&] { return window->cht1->series()->dataCount() >= 1; }));
     EXPECT_EQ(window->cht1->series()->data()->begin()->key, 1);
     EXPECT_EQ(window->cht3->series()->dataCount(), window->cht1->series()->dataCount());
-}
-
-TEST_F(WindowTest, FailedConnectShowsTheBoxAndReenablesTheButtons) {
-    ComPortName = "COM42"; // not present: nothing selected
-    CreateWindow();
-    const SeenBox box = Connect();
-    EXPECT_TRUE(box.shown);
-    EXPECT_EQ(box.title, "提示");
-    EXPECT_EQ(box.text, "连接失败。");
-    EXPECT_EQ(box.icon, QMessageBox::Warning);
-    EXPECT_TRUE(AllEnabled(*window));
-    EXPECT_TRUE(window->mm1->toPlainText().isEmpty());
-    EXPECT_EQ(Worker.load(), nullptr);
-    EXPECT_FALSE(std::filesystem::exists(dir.path() + "config.ini"));
 }
 
 TEST_F(WindowTest, SinglePresetSupplyDisablesPresetsTwoAndThree) {
@@ -231,13 +245,43 @@ TEST_F(WindowTest, ClosingStopsTheWorkerBeforeTheWindowCloses) {
     EXPECT_EQ(Worker.load(), nullptr);
 }
 
-TEST_F(WindowTest, ConnectWhileAWorkerRunsReplacesIt) {
+TEST_F(WindowTest, ConnectWhileAWorkerRunsReplacesItAndTheNewPointsFollowTheOldOnes) {
     StartSim(11);
     CreateWindow();
+    const TrendChart* charts[] = {window->cht1, window->cht2, window->cht3};
+    auto pointsOf = [&] {
+        std::vector<std::vector<std::pair<double, double>>> all;
+        for (const TrendChart* chart : charts) {
+            all.emplace_back();
+            for (const QCPGraphData& point : *chart->series()->data())
+                all.back().emplace_back(point.key, point.value);
+        }
+        return all;
+    };
+    auto isPrefix = [](const auto& prefix, const auto& whole) {
+        return prefix.size() <= whole.size() &&
+               std::equal(prefix.begin(), prefix.end(), whole.begin());
+    };
     ASSERT_FALSE(Connect().shown);
-    TbaseThread* first = Worker.load();
-    ASSERT_NE(first, nullptr);
+    ASSERT_TRUE(PumpFor([&] { return window->cht3->series()->dataCount() >= 2; }));
+    const auto whileFirstRuns = pointsOf();
+
     ASSERT_FALSE(Connect().shown);
     EXPECT_NE(Worker.load(), nullptr);
     EXPECT_EQ(window->mm1->toPlainText().count("型号: "), 2);
+    // The first worker has ended; the second one's first point is a second away.
+    const auto firstWorker = pointsOf();
+    ASSERT_TRUE(PumpFor(
+        [&] { return window->cht3->series()->dataCount() >= int(firstWorker[2].size()) + 2; }));
+
+    const auto both = pointsOf();
+    for (int c = 0; c < 3; ++c) {
+        SCOPED_TRACE(charts[c]->objectName().toStdString());
+        EXPECT_TRUE(isPrefix(whileFirstRuns[c], firstWorker[c]));
+        EXPECT_TRUE(isPrefix(firstWorker[c], both[c])) << "the first worker's points stay";
+        for (std::size_t i = 1; i < both[c].size(); ++i)
+            EXPECT_LT(both[c][i - 1].first, both[c][i].first) << "x runs on at point " << i;
+        ASSERT_GT(both[c].size(), firstWorker[c].size());
+        EXPECT_EQ(both[c][firstWorker[c].size()].first, firstWorker[c].back().first + 1);
+    }
 }
