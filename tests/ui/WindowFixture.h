@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "common/uCheckAll.h"
+#include "support/GlobalsGuard.h"
 #include "support/NumericLocale.h"
 #include "support/TestSupport.h"
 #include "ui/uFrmMain.h"
@@ -70,6 +71,7 @@ protected:
     void CloseWindow();
     std::string Transcript() const;
 
+    testsupport::GlobalsGuard globals;
     testsupport::TempDir dir;
     std::unique_ptr<testsupport::SimProcess> sim;
     std::unique_ptr<TFrmMain> window;
