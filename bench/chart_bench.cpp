@@ -85,7 +85,7 @@ private:
 
 // Empties the chart and fills it with count points, as a poll at a time would.
 void Refill(ProbeChart& chart, int count, Readings& readings) {
-    chart.series()->data()->clear();
+    chart.Series()->data()->clear();
     for (int x = 1; x <= count; ++x)
         chart.AppendPoint(x, readings.Next());
     RunPendingWindowWork();
@@ -127,7 +127,7 @@ struct RedrawWindow {
         for (int x = 1; x <= count; ++x) {
             const double y = readings.Next();
             window->cht1->AppendPoint(x, y);
-            window->cht2->series()->QCPGraph::addData(x, y);
+            window->cht2->Series()->QCPGraph::addData(x, y);
         }
         window->cht2->SetLeftMaximum(30); // shows the whole history
         RunPendingWindowWork();

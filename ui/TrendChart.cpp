@@ -165,11 +165,11 @@ double TrendChart::LastKey() const {
     return points.isEmpty() ? 0 : (points.constEnd() - 1)->key;
 }
 
-bool TrendChart::seriesShown() const {
+bool TrendChart::SeriesShown() const {
     return series_->visible();
 }
 
-void TrendChart::setSeriesShown(bool shown) {
+void TrendChart::SetSeriesShown(bool shown) {
     series_->setVisible(shown);
     ScheduleRedraw();
 }
@@ -199,7 +199,7 @@ void TrendChart::mousePressEvent(QMouseEvent* event) {
     // is handled before it.
     if (event->button() == Qt::LeftButton && legend->visible() &&
         legend->item(0)->rect().contains(event->pos())) {
-        setSeriesShown(!seriesShown());
+        SetSeriesShown(!SeriesShown());
         event->accept();
         return;
     }
@@ -350,7 +350,7 @@ void TrendChart::wheelEvent(QWheelEvent* event) {
 QString TrendChart::PointTip(const QPoint& pos) const {
     const QCPGraphDataContainer& points = *series_->data();
     // A hidden line has no points to name.
-    if (points.isEmpty() || !seriesShown() || !axisRect()->rect().contains(pos))
+    if (points.isEmpty() || !SeriesShown() || !axisRect()->rect().contains(pos))
         return QString();
     const double key = xAxis->pixelToCoord(pos.x());
     auto nearest = std::lower_bound(points.constBegin(), points.constEnd(), key,

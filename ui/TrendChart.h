@@ -25,8 +25,8 @@ public:
     // engine's message and leaves the range as it was.
     void SetLeftMinimum(double minimum);
     void SetLeftMaximum(double maximum);
-    double leftMinimum() const { return leftMinimum_; }
-    double leftMaximum() const { return leftMaximum_; }
+    double LeftMinimum() const { return leftMinimum_; }
+    double LeftMaximum() const { return leftMaximum_; }
 
     // Adds a point in order of x and schedules a redraw; the point arrived now, or at atMs
     // (milliseconds since the epoch).
@@ -35,9 +35,9 @@ public:
     // The x of the last point, 0 while there is none.
     double LastKey() const;
 
-    TrendSeries* series() const { return series_; }
-    bool seriesShown() const;
-    void setSeriesShown(bool shown);
+    TrendSeries* Series() const { return series_; }
+    bool SeriesShown() const;
+    void SetSeriesShown(bool shown);
 
     // The unit of the values ("V") and the name of their column in an export ("voltage_V").
     void SetValueUnit(const QString& unit, const QString& columnName);

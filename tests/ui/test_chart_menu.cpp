@@ -193,7 +193,7 @@ TEST_F(ChartMenuTest, HoveringNamesTheNearestPointWithItsUnitAndTime) {
     EXPECT_EQ(QToolTip::text(), expected);
     EXPECT_EQ(chart.PointTip(chart.axisRect()->rect().topLeft() - QPoint(5, 5)), QString())
         << "a tip outside the plot";
-    chart.setSeriesShown(false);
+    chart.SetSeriesShown(false);
     EXPECT_EQ(chart.PointTip(at), QString()) << "a tip for a hidden line";
 }
 

@@ -56,7 +56,7 @@ TEST_F(TrendChartTest, LimitsInTheWrongOrderAreRefusedWithTheEnginesMessages) {
     }
     EXPECT_EQ(chart.yAxis->range(), QCPRange(0, 30));
     chart.SetLeftMinimum(30); // equal limits are allowed
-    EXPECT_EQ(chart.leftMinimum(), 30);
+    EXPECT_EQ(chart.LeftMinimum(), 30);
 }
 
 TEST_F(TrendChartTest, SampleAxisFollowsTheSamplesPresent) {
@@ -70,11 +70,11 @@ TEST_F(TrendChartTest, SampleAxisFollowsTheSamplesPresent) {
 TEST_F(TrendChartTest, LegendCheckBoxHidesAndShowsTheLineWhilePointsKeepArriving) {
     const QPoint box = chart.legend->item(0)->rect().topLeft() + QPoint(8, 8);
     QTest::mouseClick(&chart, Qt::LeftButton, {}, box);
-    EXPECT_FALSE(chart.seriesShown());
+    EXPECT_FALSE(chart.SeriesShown());
     chart.AppendPoint(101, 1);
-    EXPECT_EQ(chart.series()->dataCount(), 101);
+    EXPECT_EQ(chart.Series()->dataCount(), 101);
     QTest::mouseClick(&chart, Qt::LeftButton, {}, box);
-    EXPECT_TRUE(chart.seriesShown());
+    EXPECT_TRUE(chart.SeriesShown());
 }
 
 TEST_F(TrendChartTest, LeftDragZoomsNewPointsKeepTheViewDoubleClickUndoes) {

@@ -33,7 +33,7 @@ protected:
 TEST_F(TrendChartRedrawTest, ChangesBeforeTheNextTurnOfTheEventLoopShareOneRedraw) {
     for (int x = 1; x <= 5; ++x)
         chart.AppendPoint(x, x);
-    chart.setSeriesShown(false);
+    chart.SetSeriesShown(false);
     EXPECT_EQ(redraws, 0) << "a change draws at the next turn of the event loop, not at once";
     ASSERT_TRUE(QTest::qWaitFor([this] { return redraws >= 1; }, 5000));
     SettleEvents();

@@ -60,10 +60,10 @@ TEST_F(WindowTest, CreationFillsListsPreselectsSettingsAndStartsEmpty) {
     const QStringList titles = {"电压", "电流", "功率"};
     const TrendChart* charts[] = {window->cht1, window->cht2, window->cht3};
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(charts[i]->series()->name(), titles[i]);
-        EXPECT_EQ(charts[i]->series()->dataCount(), 0);
-        EXPECT_EQ(charts[i]->leftMinimum(), 0);
-        EXPECT_EQ(charts[i]->leftMaximum(), 0);
+        EXPECT_EQ(charts[i]->Series()->name(), titles[i]);
+        EXPECT_EQ(charts[i]->Series()->dataCount(), 0);
+        EXPECT_EQ(charts[i]->LeftMinimum(), 0);
+        EXPECT_EQ(charts[i]->LeftMaximum(), 0);
     }
 }
 
@@ -117,20 +117,20 @@ TEST_F(WindowTest, ConnectIdentifiesShowsFirstReadingSavesSettingsAndStartsWorke
     const TrendChart* charts[] = {window->cht1, window->cht2, window->cht3};
     const double maxima[] = {30, 10, 300};
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(charts[i]->leftMaximum(), maxima[i]);
+        EXPECT_EQ(charts[i]->LeftMaximum(), maxima[i]);
         EXPECT_EQ(charts[i]->yAxis->range(), QCPRange(0, maxima[i]));
     }
     EXPECT_NE(window->show_v->text(), "0.00"); // the simulated supply starts on its first preset
-    EXPECT_EQ(window->cht1->series()->dataCount(), 0) << "the connect reading is not plotted";
+    EXPECT_EQ(window->cht1->Series()->dataCount(), 0) << "the connect reading is not plotted";
     EXPECT_NE(Worker.load(), nullptr);
     EXPECT_TRUE(AllEnabled(*window));
     EXPECT_EQ(testsupport::ReadFile(dir.path() + "config.ini"),
               "[com Info]\r\ncom=COM7\r\nbaut=115200\r\n");
 
     // The worker's first point arrives one interval later, as sample 1.
-    ASSERT_TRUE(PumpFor([&] { return window->cht1->series()->dataCount() >= 1; }));
-    EXPECT_EQ(window->cht1->series()->data()->begin()->key, 1);
-    EXPECT_EQ(window->cht3->series()->dataCount(), window->cht1->series()->dataCount());
+    ASSERT_TRUE(PumpFor([&] { return window->cht1->Series()->dataCount() >= 1; }));
+    EXPECT_EQ(window->cht1->Series()->data()->begin()->key, 1);
+    EXPECT_EQ(window->cht3->Series()->dataCount(), window->cht1->Series()->dataCount());
 }
 
 TEST_F(WindowTest, SinglePresetSupplyDisablesPresetsTwoAndThree) {
@@ -141,7 +141,7 @@ TEST_F(WindowTest, SinglePresetSupplyDisablesPresetsTwoAndThree) {
     EXPECT_FALSE(window->b_data_3->isEnabled());
     for (QPushButton* b : {window->b1, window->b_data_1, window->b_set_V, window->b_set_I})
         EXPECT_TRUE(b->isEnabled());
-    EXPECT_EQ(window->cht3->leftMaximum(), 150);
+    EXPECT_EQ(window->cht3->LeftMaximum(), 150);
 }
 
 TEST_F(WindowTest, SpinFieldsCommitTypedTextWhenFocusLeaves) {
@@ -253,7 +253,7 @@ TEST_F(WindowTest, ConnectWhileAWorkerRunsReplacesItAndTheNewPointsFollowTheOldO
         std::vector<std::vector<std::pair<double, double>>> all;
         for (const TrendChart* chart : charts) {
             all.emplace_back();
-            for (const QCPGraphData& point : *chart->series()->data())
+            for (const QCPGraphData& point : *chart->Series()->data())
                 all.back().emplace_back(point.key, point.value);
         }
         return all;
@@ -263,7 +263,7 @@ TEST_F(WindowTest, ConnectWhileAWorkerRunsReplacesItAndTheNewPointsFollowTheOldO
                std::equal(prefix.begin(), prefix.end(), whole.begin());
     };
     ASSERT_FALSE(Connect().shown);
-    ASSERT_TRUE(PumpFor([&] { return window->cht3->series()->dataCount() >= 2; }));
+    ASSERT_TRUE(PumpFor([&] { return window->cht3->Series()->dataCount() >= 2; }));
     const auto whileFirstRuns = pointsOf();
 
     ASSERT_FALSE(Connect().shown);
@@ -272,7 +272,7 @@ TEST_F(WindowTest, ConnectWhileAWorkerRunsReplacesItAndTheNewPointsFollowTheOldO
     // The first worker has ended; the second one's first point is a second away.
     const auto firstWorker = pointsOf();
     ASSERT_TRUE(PumpFor(
-        [&] { return window->cht3->series()->dataCount() >= int(firstWorker[2].size()) + 2; }));
+        [&] { return window->cht3->Series()->dataCount() >= int(firstWorker[2].size()) + 2; }));
 
     const auto both = pointsOf();
     for (int c = 0; c < 3; ++c) {

@@ -39,7 +39,7 @@ QStringList Readouts(const TFrmMain& w) {
 
 QList<double> Keys(const TrendChart* chart) {
     QList<double> keys;
-    for (const QCPGraphData& point : *chart->series()->data())
+    for (const QCPGraphData& point : *chart->Series()->data())
         keys << point.key;
     return keys;
 }
@@ -55,7 +55,7 @@ TEST_F(WindowTest, VanishedPortChangesNothingAndPollingResumesWhenItIsBack) {
     CreateWindow();
     BoxAnswerer boxes; // none may appear
     ASSERT_FALSE(Connect().shown);
-    ASSERT_TRUE(PumpFor([&] { return window->cht1->series()->dataCount() >= 2; }));
+    ASSERT_TRUE(PumpFor([&] { return window->cht1->Series()->dataCount() >= 2; }));
     TbaseThread* const worker = Worker.load();
     const QString memo = window->mm1->toPlainText();
     sim->stop();
@@ -63,16 +63,16 @@ TEST_F(WindowTest, VanishedPortChangesNothingAndPollingResumesWhenItIsBack) {
     // Once a transaction has failed, the last reading is in the window; later ones change nothing.
     ASSERT_TRUE(PumpFor([&] { return SendBadCount(dir.path()) >= 1; }));
     const QStringList readouts = Readouts(*window);
-    const int points = window->cht1->series()->dataCount();
+    const int points = window->cht1->Series()->dataCount();
     ASSERT_TRUE(PumpFor([&] { return SendBadCount(dir.path()) >= 4; }));
     EXPECT_EQ(Readouts(*window), readouts);
     for (const TrendChart* chart : {window->cht1, window->cht2, window->cht3})
-        EXPECT_EQ(chart->series()->dataCount(), points);
+        EXPECT_EQ(chart->Series()->dataCount(), points);
 
     // The same port again; ComPortName stays as it is, since the worker reads it.
     sim = std::make_unique<testsupport::SimProcess>(dir.path(), 12,
                                                     std::vector<std::string>{"--noise", "0"});
-    ASSERT_TRUE(PumpFor([&] { return window->cht1->series()->dataCount() > points; }));
+    ASSERT_TRUE(PumpFor([&] { return window->cht1->Series()->dataCount() > points; }));
     EXPECT_EQ(Worker.load(), worker) << "the same worker reads again";
     EXPECT_EQ(window->mm1->toPlainText(), memo) << "no reconnect";
     EXPECT_EQ(Readouts(*window), kFirstPreset);
@@ -88,7 +88,7 @@ TEST_F(WindowTest, GarbledRepliesLeaveNoPartialPointAndNeverReachTheReadouts) {
                          [shown](const QString& t) { *shown << t; });
     ASSERT_FALSE(Connect().shown);
     // Four cycles of at least a second each.
-    ASSERT_TRUE(PumpFor([&] { return window->cht1->series()->dataCount() >= 2; }, 30000));
+    ASSERT_TRUE(PumpFor([&] { return window->cht1->Series()->dataCount() >= 2; }, 30000));
     CloseWindow();
 
     const QList<double> keys = Keys(window->cht1);
@@ -171,8 +171,8 @@ TEST_P(StaleReadouts, ShowTheDisabledColourAndTheTimeOfTheLastGoodReadingUntilTh
     int points = 0;
     QTime lastPointSeen;
     auto follow = [&] {
-        if (window->cht1->series()->dataCount() > points) {
-            points = window->cht1->series()->dataCount();
+        if (window->cht1->Series()->dataCount() > points) {
+            points = window->cht1->Series()->dataCount();
             lastPointSeen = QTime::currentTime();
         }
     };
@@ -245,7 +245,7 @@ TEST_F(WindowTest, ClosingWhileASlowReplyIsUnderWayWaitsForItsReading) {
     EXPECT_EQ(Worker.load(), nullptr);
     EXPECT_FALSE(window->isVisible());
     // Every poll the worker sent was answered and plotted before the window closed.
-    EXPECT_EQ(window->cht1->series()->dataCount(),
+    EXPECT_EQ(window->cht1->Series()->dataCount(),
               static_cast<int>(testsupport::CountOf(Transcript(), CmdReadAll)) - 1);
     EXPECT_EQ(Readouts(*window), kFirstPreset);
 }
@@ -500,7 +500,7 @@ TEST_F(WindowTest, IdentityWithBlanksAndCrLfIsTrimmedAndItsLowerCaseMarkCounts) 
     EXPECT_EQ(window->mm1->toPlainText().split('\n').value(0), "型号: XYZ3010a");
     EXPECT_FALSE(window->b_data_2->isEnabled());
     EXPECT_FALSE(window->b_data_3->isEnabled());
-    EXPECT_EQ(window->cht3->leftMaximum(), 300);
+    EXPECT_EQ(window->cht3->LeftMaximum(), 300);
 }
 
 // ---- Operator input in the spin fields -------------------------------------------------------

@@ -63,7 +63,7 @@ TEST_F(WindowRecordingTest, ARefusedDirectoryShowsInTheReadoutsToolTipWhilePoint
     StartSim(5);
     CreateWindow();
     ASSERT_FALSE(Connect().shown);
-    ASSERT_TRUE(PumpFor([&] { return window->cht1->series()->dataCount() >= 2; }));
+    ASSERT_TRUE(PumpFor([&] { return window->cht1->Series()->dataCount() >= 2; }));
     for (QLineEdit* readout : {window->show_v, window->show_I, window->show_w})
         EXPECT_TRUE(readout->toolTip().contains(QStringLiteral("无法创建记录目录")))
             << readout->toolTip().toStdString();
@@ -74,7 +74,7 @@ TEST_F(WindowRecordingTest, RecordingTurnedOffMakesNoFile) {
     StartSim(5);
     CreateWindow();
     ASSERT_FALSE(Connect().shown);
-    ASSERT_TRUE(PumpFor([&] { return window->cht1->series()->dataCount() >= 2; }));
+    ASSERT_TRUE(PumpFor([&] { return window->cht1->Series()->dataCount() >= 2; }));
     EXPECT_FALSE(fs::exists(dir.path() + "Data"));
 }
 
