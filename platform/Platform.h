@@ -1,5 +1,5 @@
 #pragma once
-// The operating-system layer. One implementation file per platform (*_posix.cpp, *_win32.cpp).
+// The operating-system layer. One implementation file per platform (*_linux.cpp, *_win32.cpp).
 
 #include <cstddef>
 #include <cstdint>
@@ -95,8 +95,8 @@ struct OpenedSerialDevice {
 // Opens the device exclusively and sets it up raw at the given baud rate, 8N1.
 OpenedSerialDevice OpenSerialDevice(const std::string& devicePath, int32_t baudRate);
 
-// The device that serves port number n: appDir + "ports/comN" when it exists, else the fixed map.
-// Empty when n has no device in the map.
+// The device that serves port number n. On Linux appDir + "ports/comN" when it exists, else the
+// fixed map; on Windows "\\.\COMn". Empty when n has no device.
 std::string PortDevicePath(const std::string& appDir, int portNumber);
 
 struct SerialPortEntry {
@@ -104,7 +104,8 @@ struct SerialPortEntry {
     std::string devicePath; // what it opens
 };
 
-// Every port whose device exists, ascending by number, leaving out serial devices without a UART.
+// Every port the system knows, once each, ascending by number: on Linux the ports whose device
+// exists, leaving out serial devices without a UART; on Windows the registry's serial device map.
 std::vector<SerialPortEntry> EnumerateSerialPorts(const std::string& appDir);
 
 } // namespace platform

@@ -1,4 +1,4 @@
-// Serial ports on POSIX: exclusive raw termios devices, the port map and port enumeration.
+// Serial ports on Linux: exclusive raw termios devices, the port map and port enumeration.
 
 #include "platform/Platform.h"
 

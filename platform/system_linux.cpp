@@ -1,4 +1,4 @@
-// The POSIX side of the system layer: separator, own path, local time, atomic file replacement,
+// The Linux side of the system layer: separator, own path, local time, atomic file replacement,
 // files of appended rows.
 
 #include <cerrno>
