@@ -8,8 +8,8 @@
 #include <stdexcept>
 
 #include "common/uCheckAll.h"
-#include "platform/Platform.h"
 #include "fuzz/FuzzSupport.h"
+#include "platform/Platform.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "common/uCheckAll.h"
-#include "record/CompositeSink.h"
 #include "publish/MqttSink.h"
+#include "record/CompositeSink.h"
 #include "record/CsvRecordingSink.h"
 
 std::unique_ptr<IReadingSink> MakeReadingSink() {

@@ -4,10 +4,10 @@
 #include <QMessageBox>
 #include <exception>
 
+#include "UiUtil.h"
 #include "common/uCheckAll.h"
 #include "publish/MqttSettings.h"
 #include "uFrmMain.h"
-#include "UiUtil.h"
 
 int StartupFailure(const std::exception& error) {
     QMessageBox::critical(nullptr, QStringLiteral("Application Error"),

@@ -18,10 +18,10 @@
 
 #include "SetpointSpinBox.h"
 #include "TrendChart.h"
+#include "UiUtil.h"
 #include "common/TextUtil.h"
 #include "common/uCheckAll.h"
 #include "protocol/Protocol.h"
-#include "UiUtil.h"
 #include "record/SinkFactory.h"
 
 int32_t RatedVoltage = 0;
