@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
+#include "ChartFixture.h"
 #include "support/TestSupport.h"
 #include "ui/SampleTimeline.h"
 #include "ui/TrendChart.h"
@@ -23,14 +24,10 @@ namespace {
 // A moment of the supply's day: 11 December 2026, 14:03:27 local time.
 const qint64 kStartMs = QDateTime(QDate(2026, 12, 11), QTime(14, 3, 27)).toMSecsSinceEpoch();
 
-class ChartMenuTest : public ::testing::Test {
+class ChartMenuTest : public ChartFixture {
 protected:
     void SetUp() override {
-        chart.resize(305, 223);
-        chart.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
-        chart.SetLeftMinimum(0);
-        chart.SetLeftMaximum(30);
+        ChartFixture::SetUp();
         chart.SetValueUnit(QStringLiteral("V"), QStringLiteral("voltage_V"));
         // One point a second; sample 50 arrives at 14:04:17.
         for (int x = 1; x <= 100; ++x)
@@ -67,7 +64,6 @@ protected:
 
     testsupport::TempDir dir;
     QString chosenPath;
-    TrendChart chart{QStringLiteral("cht"), QStringLiteral("电压"), nullptr};
 };
 
 TEST_F(ChartMenuTest, ARightClickOpensTheMenuARightDragPansInstead) {

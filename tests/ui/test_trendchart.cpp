@@ -5,40 +5,18 @@
 #include <gtest/gtest.h>
 #include <stdexcept>
 
-#include "ui/TrendChart.h"
+#include "ChartFixture.h"
 
 namespace {
 
-class TrendChartTest : public ::testing::Test {
+class TrendChartTest : public ChartFixture {
 protected:
     void SetUp() override {
-        chart.resize(305, 223);
-        chart.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
-        chart.SetLeftMinimum(0);
-        chart.SetLeftMaximum(30);
+        ChartFixture::SetUp();
         for (int x = 1; x <= 100; ++x)
             chart.AppendPoint(x, x % 30);
         chart.replot();
     }
-
-    QPoint PlotPoint(double fx, double fy) const {
-        const QRect r = chart.axisRect()->rect();
-        return QPoint(r.left() + int(fx * r.width()), r.top() + int(fy * r.height()));
-    }
-
-    void Drag(Qt::MouseButton button, QPoint from, QPoint to) {
-        QTest::mousePress(&chart, button, {}, from);
-        for (int step = 1; step <= 4; ++step) {
-            const QPoint at = from + (to - from) * step / 4;
-            QMouseEvent move(QEvent::MouseMove, at, chart.mapToGlobal(at), Qt::NoButton, button,
-                             Qt::NoModifier);
-            QApplication::sendEvent(&chart, &move);
-        }
-        QTest::mouseRelease(&chart, button, {}, to);
-    }
-
-    TrendChart chart{QStringLiteral("cht"), QStringLiteral("电压"), nullptr};
 };
 
 TEST_F(TrendChartTest, LimitsInTheWrongOrderAreRefusedWithTheEnginesMessages) {

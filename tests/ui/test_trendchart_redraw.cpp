@@ -4,18 +4,14 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "ui/TrendChart.h"
+#include "ChartFixture.h"
 
 namespace {
 
-class TrendChartRedrawTest : public ::testing::Test {
+class TrendChartRedrawTest : public ChartFixture {
 protected:
     void SetUp() override {
-        chart.resize(305, 223);
-        chart.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
-        chart.SetLeftMinimum(0);
-        chart.SetLeftMaximum(30);
+        ChartFixture::SetUp();
         SettleEvents();
         QObject::connect(&chart, &QCustomPlot::afterReplot, [this] { ++redraws; });
     }
@@ -26,7 +22,6 @@ protected:
             QCoreApplication::processEvents();
     }
 
-    TrendChart chart{QStringLiteral("cht"), QStringLiteral("电压"), nullptr};
     int redraws = 0;
 };
 
