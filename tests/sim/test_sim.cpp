@@ -38,10 +38,7 @@ public:
         : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
         if (fd_ < 0)
             throw std::runtime_error("cannot open " + path);
-        termios tio{};
-        tcgetattr(fd_, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(fd_, TCSANOW, &tio);
+        testsupport::MakeTerminalRaw(fd_);
     }
     ~RawPort() { close(fd_); }
     RawPort(const RawPort&) = delete;

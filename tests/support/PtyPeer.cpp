@@ -43,10 +43,7 @@ void PtyPeer::LinkAs(const std::string& appDir, int number) const {
 }
 
 void PtyPeer::MakeRaw() const {
-    termios tio{};
-    tcgetattr(slave_, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(slave_, TCSANOW, &tio);
+    testsupport::MakeTerminalRaw(slave_);
 }
 
 std::string PtyPeer::ReadLine(std::chrono::milliseconds limit) {

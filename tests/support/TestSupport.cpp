@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -59,6 +60,13 @@ bool WriteAllWithin(int fd, const std::string& bytes, std::chrono::milliseconds 
             return false;
     }
     return true;
+}
+
+void MakeTerminalRaw(int fd) {
+    termios tio{};
+    tcgetattr(fd, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(fd, TCSANOW, &tio);
 }
 
 std::string ReadFile(const std::string& path) {

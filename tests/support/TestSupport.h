@@ -35,6 +35,9 @@ int RemainingMs(std::chrono::steady_clock::time_point deadline);
 // fails or the limit passes first.
 bool WriteAllWithin(int fd, const std::string& bytes, std::chrono::milliseconds limit);
 
+// Sets the terminal raw (no echo, no line editing, no CR/LF translation), as a serial line is.
+void MakeTerminalRaw(int fd);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 
