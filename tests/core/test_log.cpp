@@ -11,6 +11,7 @@
 
 #include "common/Clock.h"
 #include "common/uCheckAll.h"
+#include "support/GlobalsGuard.h"
 #include "support/TestSupport.h"
 #include "support/Unprivileged.h"
 
@@ -25,10 +26,6 @@ protected:
         AppDir = dir.path();
         SetLocalClock([this] { return now; });
     }
-    void TearDown() override {
-        SetLocalClock({});
-        AppDir = savedAppDir;
-    }
 
     std::string LogPath(const std::string& relative) const {
         return dir.path() + "Log/" + relative;
@@ -37,11 +34,9 @@ protected:
         return testsupport::ReadFile(LogPath(relative));
     }
 
+    testsupport::GlobalsGuard globals;
     testsupport::TempDir dir;
     LocalDateTime now{2024, 3, 7, 14, 5, 9, 42};
-
-private:
-    std::string savedAppDir = AppDir;
 };
 
 TEST_F(LogTest, FirstLineCreatesTheTreeAndTheMonthDirectoryHasNoLeadingZero) {

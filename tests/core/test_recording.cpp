@@ -227,17 +227,10 @@ TEST(CompositeSink, ForwardsEachCallToEverySinkAndJoinsTheirProblems) {
 
 class RecordSettingsTest : public testsupport::SettingsFixture {
 protected:
-    void TearDown() override {
-        Recording = saved_;
-        SettingsFixture::TearDown();
-    }
     void LoadFrom(const std::string& config) {
         testsupport::WriteFile(ConfigPath(), config);
         LoadRecordSettings();
     }
-
-private:
-    RecordSettings saved_ = Recording;
 };
 
 struct RecordKeysCase {

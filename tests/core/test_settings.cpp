@@ -163,12 +163,11 @@ TEST(DirectoryOfExecutable, CutsAfterTheLastSeparator) {
 }
 
 TEST(InitAppDir, IsTheDirectoryHoldingTheRunningExecutable) {
-    const std::string saved = AppDir;
+    const testsupport::GlobalsGuard globals;
     const auto cwd = fs::current_path();
     fs::current_path("/"); // the current directory must not matter
     InitAppDir();
     const std::string found = AppDir;
-    AppDir = saved;
     fs::current_path(cwd);
     ASSERT_FALSE(found.empty());
     EXPECT_EQ(found.back(), '/');

@@ -16,11 +16,6 @@ namespace fs = std::filesystem;
 
 class WindowRecordingTest : public WindowTest {
 protected:
-    void TearDown() override {
-        WindowTest::TearDown();
-        Recording = saved_;
-    }
-
     // The one recording under AppDir/Data, or empty while there is none.
     std::string RecordingPath(const std::string& extension = ".csv") const {
         const std::string base = dir.path() + "Data";
@@ -31,9 +26,6 @@ protected:
                     found.push_back(entry.path().string());
         return found.size() == 1 ? found.front() : std::string();
     }
-
-private:
-    RecordSettings saved_ = Recording;
 };
 
 TEST_F(WindowRecordingTest, AConnectRecordsEveryReadingAndTheSetpointSentWithTheSupplyBeside) {
