@@ -222,7 +222,7 @@ void BM_PollCycleWindowWork(benchmark::State& state) {
 void BM_SavePng(benchmark::State& state) {
     TrendChart* chart = RedrawWindowWith(int(state.range(0))).window->cht1;
     const testsupport::TempDir dir;
-    const QString path = QString::fromStdString(dir.path() + "chart.png");
+    const QString path = QString::fromStdString(dir.Path() + "chart.png");
     for (auto _ : state)
         if (!chart->SavePicture(path))
             return state.SkipWithError("the picture was not saved");
@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     InstallFontSubstitutes();
     const testsupport::TempDir appDir; // the window lists the ports of its AppDir
-    AppDir = appDir.path();
+    AppDir = appDir.Path();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -9,7 +9,7 @@ namespace {
 
 void BM_WriteLogLine(benchmark::State& state) {
     testsupport::TempDir dir;
-    AppDir = dir.path();
+    AppDir = dir.Path();
     for (auto _ : state)
         WriteLog("rece:12.00,1.20,14.40", "comm");
 }

@@ -47,7 +47,7 @@ void Records(benchmark::State& state, MqttSink& sink) {
 
 void BM_RecordBrokerThere(benchmark::State& state) {
     testsupport::MosquittoBroker broker;
-    MqttSink sink(SettingsFor(broker.port(), "bench/there"));
+    MqttSink sink(SettingsFor(broker.Port(), "bench/there"));
     sink.Begin(kIdentity, kTime);
     if (!testsupport::WaitUntil([&] { return sink.Connected(); }))
         return state.SkipWithError(("no connection: " + sink.Problem()).c_str());
@@ -66,7 +66,7 @@ void BM_EndBrokerThere(benchmark::State& state) {
     testsupport::MosquittoBroker broker;
     for (auto _ : state) {
         state.PauseTiming();
-        MqttSink sink(SettingsFor(broker.port(), "bench/end"));
+        MqttSink sink(SettingsFor(broker.Port(), "bench/end"));
         sink.Begin(kIdentity, kTime);
         testsupport::WaitUntil([&] { return sink.Connected(); });
         sink.Record({kTime, 1, Measurement{1, 2, 2}, ""});
@@ -176,12 +176,12 @@ void BM_StationLine(benchmark::State& state) {
     const int stations = static_cast<int>(state.range(0));
     const auto duration = std::chrono::seconds(state.range(1));
     testsupport::TempDir dir;
-    AppDir = dir.path();
+    AppDir = dir.Path();
     testsupport::MosquittoBroker broker;
-    testsupport::MqttSubscriber subscriber(broker.port(), "line/+/reading");
+    testsupport::MqttSubscriber subscriber(broker.Port(), "line/+/reading");
     std::vector<std::unique_ptr<testsupport::SimProcess>> supplies;
     for (int station = 1; station <= stations; ++station)
-        supplies.push_back(std::make_unique<testsupport::SimProcess>(dir.path(), station));
+        supplies.push_back(std::make_unique<testsupport::SimProcess>(dir.Path(), station));
 
     RecordTimes times;
     workertest::DirectSync sync;
@@ -195,7 +195,7 @@ void BM_StationLine(benchmark::State& state) {
             worker->Identity = identity;
             worker->Sink =
                 std::make_unique<TimedSink>(std::make_unique<MqttSink>(SettingsFor(
-                                                broker.port(), "line/" + std::to_string(station))),
+                                                broker.Port(), "line/" + std::to_string(station))),
                                             station, times);
             worker->Start(); // it owns itself from here
         }

@@ -24,7 +24,7 @@ void BM_RecordRow(benchmark::State& state) {
     testsupport::TempDir dir;
     const auto syncEvery = state.range(0) == 0 ? std::chrono::milliseconds(std::chrono::hours(1))
                                                : std::chrono::milliseconds(state.range(0));
-    CsvRecordingSink sink(dir.path(), syncEvery);
+    CsvRecordingSink sink(dir.Path(), syncEvery);
     sink.Begin(kSupply, {2026, 12, 11, 14, 3, 27, 0, 480});
     long n = 0;
     for (auto _ : state)
@@ -38,7 +38,7 @@ void BM_RecordRow(benchmark::State& state) {
 // row if it synced each one itself.
 void BM_RecordRowSyncedEach(benchmark::State& state) {
     testsupport::TempDir dir;
-    platform::CreatedRecordFile created = platform::CreateRecordFile(dir.path() + "rows.csv");
+    platform::CreatedRecordFile created = platform::CreateRecordFile(dir.Path() + "rows.csv");
     if (!created.file)
         return state.SkipWithError(created.error.message().c_str());
     long n = 0;

@@ -23,11 +23,11 @@ const std::string kPoll = "READ:ALL?";
 // Two simulated supplies in one temporary AppDir, for the whole run.
 struct Supplies {
     Supplies() {
-        AppDir = dir.path();
+        AppDir = dir.Path();
         prompt = std::make_unique<testsupport::SimProcess>(
-            dir.path(), kPromptPort, std::vector<std::string>{"--noise", "0"});
+            dir.Path(), kPromptPort, std::vector<std::string>{"--noise", "0"});
         slow = std::make_unique<testsupport::SimProcess>(
-            dir.path(), kSlowPort,
+            dir.Path(), kSlowPort,
             std::vector<std::string>{"--noise", "0", "--delay-ms", std::to_string(kSlowReplyMs)});
     }
     testsupport::TempDir dir;

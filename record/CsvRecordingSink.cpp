@@ -31,7 +31,7 @@ void CsvRecordingSink::Begin(const SupplyIdentity& identity,
     if (!Append(kRecordingHeader)) {
         // Rows without their header would not read as a recording: none this time.
         file_.reset();
-        std::filesystem::remove(path(), error);
+        std::filesystem::remove(Path(), error);
         std::lock_guard lock(mutex_);
         path_.clear();
         return;
@@ -132,7 +132,7 @@ std::string CsvRecordingSink::Problem() const {
     return problem_;
 }
 
-std::string CsvRecordingSink::path() const {
+std::string CsvRecordingSink::Path() const {
     std::lock_guard lock(mutex_);
     return path_;
 }

@@ -24,7 +24,7 @@ public:
     std::string Problem() const override;
 
     // The recording's path once Begin has made it, else empty. Any thread may ask.
-    std::string path() const;
+    std::string Path() const;
 
 private:
     bool CreateFile(const std::string& directory, const std::string& stem);
@@ -41,7 +41,7 @@ private:
     const std::chrono::milliseconds syncEvery_;
     std::unique_ptr<platform::RecordFile> file_;
 
-    mutable std::mutex mutex_; // guards everything below, shared with the sync thread and path()
+    mutable std::mutex mutex_; // guards everything below, shared with the sync thread and Path()
     std::string path_;
     std::string problem_;
     bool unsynced_ = false;

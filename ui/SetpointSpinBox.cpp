@@ -61,7 +61,7 @@ QString SetpointSpinBox::textFromValue(double value) const {
     return text.replace(u'.', locale().decimalPoint());
 }
 
-void SetpointSpinBox::commitText() {
+void SetpointSpinBox::CommitText() {
     const double value = valueFromText(lineEdit()->text());
     setValue(value);
     // setValue leaves the text alone when the value did not change; rewrite it regardless.
@@ -69,31 +69,31 @@ void SetpointSpinBox::commitText() {
 }
 
 void SetpointSpinBox::stepBy(int steps) {
-    stepValue(steps * Step);
+    StepValue(steps * Step);
 }
 
-void SetpointSpinBox::stepValue(double delta) {
-    commitText();
+void SetpointSpinBox::StepValue(double delta) {
+    CommitText();
     setValue(std::clamp(value() + delta, Minimum, Maximum));
     selectAll();
 }
 
 void SetpointSpinBox::focusOutEvent(QFocusEvent* event) {
-    commitText();
+    CommitText();
     QDoubleSpinBox::focusOutEvent(event);
 }
 
 void SetpointSpinBox::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
     case Qt::Key_PageUp:
-        stepValue(PageStep);
+        StepValue(PageStep);
         break;
     case Qt::Key_PageDown:
-        stepValue(-PageStep);
+        StepValue(-PageStep);
         break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        commitText();
+        CommitText();
         QDoubleSpinBox::keyPressEvent(event);
         break;
     default:
@@ -108,6 +108,6 @@ void SetpointSpinBox::wheelEvent(QWheelEvent* event) {
         return;
     }
     const bool page = event->modifiers() & Qt::ControlModifier;
-    stepValue(notches * (page ? PageStep : Step));
+    StepValue(notches * (page ? PageStep : Step));
     event->accept();
 }

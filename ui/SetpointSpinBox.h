@@ -17,7 +17,7 @@ public:
     SetpointSpinBox(const QString& objectName, QWidget* parent);
 
     // Reads the text as a number (not a number counts as the minimum), clamps and rewrites it.
-    void commitText();
+    void CommitText();
 
     QValidator::State validate(QString& input, int& pos) const override;
     void fixup(QString& input) const override;
@@ -31,5 +31,5 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
-    void stepValue(double delta);
+    void StepValue(double delta);
 };

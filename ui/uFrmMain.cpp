@@ -397,7 +397,7 @@ void TFrmMain::Synchronize(const std::function<void()>& routine) {
 
 void TFrmMain::QueueSetpoint(SetpointSpinBox* field, const char* prefix) {
     field->setFocus();
-    field->commitText();
+    field->CommitText();
     // The wire always carries "." whatever decimal mark the field shows.
     CommandQueue.Append(prefix + SetpointText(field->value()));
 }

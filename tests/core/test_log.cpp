@@ -23,12 +23,12 @@ namespace fs = std::filesystem;
 class LogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        AppDir = dir.path();
+        AppDir = dir.Path();
         SetLocalClock([this] { return now; });
     }
 
     std::string LogPath(const std::string& relative) const {
-        return dir.path() + "Log/" + relative;
+        return dir.Path() + "Log/" + relative;
     }
     std::string Read(const std::string& relative) const {
         return testsupport::ReadFile(LogPath(relative));
@@ -123,7 +123,7 @@ TEST_F(LogTest, RetentionDeletesOnlyTheYearBeforeLastWithHiddenFiles) {
 }
 
 TEST_F(LogTest, RetentionDeletesLinksButNotWhatTheyPointTo) {
-    const std::string outside = dir.path() + "outside/";
+    const std::string outside = dir.Path() + "outside/";
     fs::create_directories(outside);
     testsupport::WriteFile(outside + "precious", "p");
     fs::create_directories(LogPath("2022"));
@@ -200,15 +200,15 @@ TEST(AddTrailingSeparator, TrimsControlCharactersThenAddsOneSeparator) {
 
 TEST(DeleteTree, WhatIsNotADirectoryCountsAsGoneAndStays) {
     testsupport::TempDir dir;
-    EXPECT_TRUE(DeleteTree(dir.path() + "missing"));
-    testsupport::WriteFile(dir.path() + "file", "x");
-    EXPECT_TRUE(DeleteTree(dir.path() + "file"));
-    EXPECT_TRUE(fs::exists(dir.path() + "file"));
+    EXPECT_TRUE(DeleteTree(dir.Path() + "missing"));
+    testsupport::WriteFile(dir.Path() + "file", "x");
+    EXPECT_TRUE(DeleteTree(dir.Path() + "file"));
+    EXPECT_TRUE(fs::exists(dir.Path() + "file"));
 }
 
 TEST(DeleteTree, DeletesNestedDirectoriesAndHiddenOrReadOnlyFiles) {
     testsupport::TempDir dir;
-    const std::string tree = dir.path() + "tree";
+    const std::string tree = dir.Path() + "tree";
     fs::create_directories(tree + "/a/b/.c");
     testsupport::WriteFile(tree + "/a/b/.c/.x", "x");
     testsupport::WriteFile(tree + "/top", "t");
@@ -242,8 +242,8 @@ protected:
             testsupport::WriteFile(year + "/" + name, name);
         fs::create_directories(sealed());
         testsupport::WriteFile(sealed() + "/kept", "k");
-        GiveToNobody(dir.path() + "Log");
-        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+        GiveToNobody(dir.Path() + "Log");
+        ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
         ASSERT_EQ(chmod(sealed().c_str(), 0555), 0); // nothing in it can be deleted
         for (const auto& entry : fs::directory_iterator(year))
             listed.push_back(entry.path().filename().string());

@@ -109,13 +109,13 @@ class RecordingFiles : public ::testing::Test {
 protected:
     // A worker's recording: Begin, the records, End.
     std::string Record(const std::vector<CycleRecord>& records) {
-        CsvRecordingSink sink(dir.path());
+        CsvRecordingSink sink(dir.Path());
         sink.Begin(kSupply, kStarted);
         for (const CycleRecord& record : records)
             sink.Record(record);
         sink.End();
         EXPECT_EQ(sink.Problem(), "");
-        return sink.path();
+        return sink.Path();
     }
 
     testsupport::TempDir dir;
@@ -127,12 +127,12 @@ TEST_F(RecordingFiles, WritesTheHeaderAndEveryRowWithTheDeviceBeside) {
         {At(29, 513), 2, std::nullopt, "SOUR:VOLT 12.50 -> OK"},
     };
     const std::string path = Record(records);
-    EXPECT_EQ(path, dir.path() + "2026/12/2026-12-11_140327_COM9.csv");
+    EXPECT_EQ(path, dir.Path() + "2026/12/2026-12-11_140327_COM9.csv");
     // Header first, no byte-order mark, CR LF throughout.
     EXPECT_EQ(testsupport::ReadFile(path),
               std::string(kRecordingHeader) + RecordingRow(records[0]) + RecordingRow(records[1]));
 
-    const std::string device = dir.path() + "2026/12/2026-12-11_140327_COM9.ini";
+    const std::string device = dir.Path() + "2026/12/2026-12-11_140327_COM9.ini";
     const std::pair<const char*, const char*> keys[] = {
         {"port", "COM9"},        {"baud", "115200"},  {"model", "PSU3005"},
         {"serial", "SN0042"},    {"version", "V1.2"}, {"rated_voltage_V", "30"},
@@ -144,9 +144,9 @@ TEST_F(RecordingFiles, WritesTheHeaderAndEveryRowWithTheDeviceBeside) {
 TEST_F(RecordingFiles, ASecondWorkerInTheSameSecondGetsAFileOfItsOwn) {
     const std::string first = Record({});
     const std::string second = Record({});
-    EXPECT_EQ(second, dir.path() + "2026/12/2026-12-11_140327_COM9_2.csv");
+    EXPECT_EQ(second, dir.Path() + "2026/12/2026-12-11_140327_COM9_2.csv");
     EXPECT_NE(first, second);
-    EXPECT_TRUE(fs::exists(dir.path() + "2026/12/2026-12-11_140327_COM9_2.ini"));
+    EXPECT_TRUE(fs::exists(dir.Path() + "2026/12/2026-12-11_140327_COM9_2.ini"));
 }
 
 TEST_F(RecordingFiles, PythonsCsvModuleReadsTheFieldsBack) {
@@ -179,13 +179,13 @@ TEST_F(RecordingFiles, PythonsCsvModuleReadsTheFieldsBack) {
 
 TEST_F(RecordingFiles, ARefusedDirectoryIsAProblemAndRecordsNothing) {
     // A file where the year's directory should be.
-    testsupport::WriteFile(dir.path() + "2026", "in the way");
-    CsvRecordingSink sink(dir.path());
+    testsupport::WriteFile(dir.Path() + "2026", "in the way");
+    CsvRecordingSink sink(dir.Path());
     sink.Begin(kSupply, kStarted);
     sink.Record({At(28, 0), 1, Measurement{1, 2, 3}, ""});
     sink.End();
-    EXPECT_NE(sink.Problem().find(dir.path() + "2026/12/"), std::string::npos) << sink.Problem();
-    EXPECT_EQ(sink.path(), "");
+    EXPECT_NE(sink.Problem().find(dir.Path() + "2026/12/"), std::string::npos) << sink.Problem();
+    EXPECT_EQ(sink.Path(), "");
 }
 
 // ---- Several sinks ---------------------------------------------------------------------------
@@ -249,7 +249,7 @@ TEST_P(RecordKeys, SayWhetherAndWhereToRecord) {
     const std::string console = testing::internal::GetCapturedStderr();
     std::string base = GetParam().base;
     if (base.front() == '@')
-        base = dir.path() + base.substr(1);
+        base = dir.Path() + base.substr(1);
     EXPECT_EQ(Recording.enabled, GetParam().enabled);
     EXPECT_EQ(RecordingBase(), base);
     EXPECT_EQ(MakeReadingSink() != nullptr, GetParam().enabled);

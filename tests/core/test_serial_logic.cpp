@@ -53,20 +53,20 @@ TEST(PortDevicePath, FixedMapCoversThreeRangesOfThirtyTwo) {
         {1000, ""},
     };
     for (const auto& [number, path] : cases)
-        EXPECT_EQ(platform::PortDevicePath(dir.path(), number), path) << number;
+        EXPECT_EQ(platform::PortDevicePath(dir.Path(), number), path) << number;
 }
 
 TEST(PortDevicePath, PortsLinkOverridesEvenWhenDangling) {
     testsupport::TempDir dir;
-    std::filesystem::create_directories(dir.path() + "ports");
-    std::filesystem::create_symlink("/dev/null", dir.path() + "ports/com5");
-    std::filesystem::create_symlink(dir.path() + "missing", dir.path() + "ports/com3");
-    std::filesystem::create_symlink("/dev/null", dir.path() + "ports/com500");
+    std::filesystem::create_directories(dir.Path() + "ports");
+    std::filesystem::create_symlink("/dev/null", dir.Path() + "ports/com5");
+    std::filesystem::create_symlink(dir.Path() + "missing", dir.Path() + "ports/com3");
+    std::filesystem::create_symlink("/dev/null", dir.Path() + "ports/com500");
 
-    EXPECT_EQ(platform::PortDevicePath(dir.path(), 5), dir.path() + "ports/com5");
-    EXPECT_EQ(platform::PortDevicePath(dir.path(), 3), dir.path() + "ports/com3");
-    EXPECT_EQ(platform::PortDevicePath(dir.path(), 500), dir.path() + "ports/com500");
-    EXPECT_EQ(platform::PortDevicePath(dir.path(), 4), "/dev/ttyS3");
+    EXPECT_EQ(platform::PortDevicePath(dir.Path(), 5), dir.Path() + "ports/com5");
+    EXPECT_EQ(platform::PortDevicePath(dir.Path(), 3), dir.Path() + "ports/com3");
+    EXPECT_EQ(platform::PortDevicePath(dir.Path(), 500), dir.Path() + "ports/com500");
+    EXPECT_EQ(platform::PortDevicePath(dir.Path(), 4), "/dev/ttyS3");
 }
 
 // The transaction's tick clock, moved only by the device's waits, so that the reply limit costs
@@ -135,7 +135,7 @@ private:
 
 class ReadComReplyTest : public ::testing::Test {
 protected:
-    void SetUp() override { AppDir = dir_.path(); }
+    void SetUp() override { AppDir = dir_.Path(); }
 
     std::string Read(ScriptedDevice& device) {
         std::string reply = "stale";
@@ -175,7 +175,7 @@ TEST_F(ReadComReplyTest, GoneDeviceEndsAtOnceWithoutLog) {
     failing.FailQueries();
     EXPECT_EQ(Read(failing), "");
     EXPECT_EQ(failing.waits, 1);
-    EXPECT_FALSE(std::filesystem::exists(dir_.path() + "Log"));
+    EXPECT_FALSE(std::filesystem::exists(dir_.Path() + "Log"));
 }
 
 // A quiet line is waited on, not polled: a few waits cover the whole limit.
@@ -188,7 +188,7 @@ TEST_F(ReadComReplyTest, SilentLineBlocksUntilTheLimitInFewWaits) {
         EXPECT_LE(silent.waits, 5);
         EXPECT_EQ(LastTransactCause().failure, TransactFailure::NoReply);
     }
-    EXPECT_FALSE(std::filesystem::exists(dir_.path() + "Log"));
+    EXPECT_FALSE(std::filesystem::exists(dir_.Path() + "Log"));
 }
 
 TEST(ComBytesWaiting, CountsUpToTheLimitAndPurgesAbove) {

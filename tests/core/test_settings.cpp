@@ -19,7 +19,7 @@ protected:
     // Everything in the directory, so a leftover temporary file shows.
     std::vector<std::string> Entries() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir.path()))
+        for (const auto& entry : fs::directory_iterator(dir.Path()))
             names.push_back(entry.path().filename().string());
         return names;
     }
@@ -75,7 +75,7 @@ TEST_F(SettingsTest, BaudThatDoesNotConvertThrowsWithTheStoredText) {
 TEST_F(SettingsTest, UnreadableFileReadsAsDefault) {
     fs::create_directory(ConfigPath()); // a directory in the way
     EXPECT_EQ(IniReadString(ConfigPath(), "com Info", "com", "dflt"), "dflt");
-    EXPECT_EQ(IniReadString(dir.path() + "missing/config.ini", "s", "k", "dflt"), "dflt");
+    EXPECT_EQ(IniReadString(dir.Path() + "missing/config.ini", "s", "k", "dflt"), "dflt");
 }
 
 TEST_F(SettingsTest, SaveIntoNoFileWritesExactlyThreeLines) {
@@ -102,7 +102,7 @@ TEST_F(SettingsTest, SaveKeepsEverythingElseAndTheFileMode) {
 }
 
 TEST_F(SettingsTest, SaveWritesThroughASymbolicLink) {
-    const std::string real = dir.path() + "real.ini";
+    const std::string real = dir.Path() + "real.ini";
     testsupport::WriteFile(real, "[com Info]\r\ncom=COM1\r\n");
     fs::create_symlink(real, ConfigPath());
     ComPortName = "COM2";
@@ -131,14 +131,14 @@ TEST_F(SettingsTest, RefusedSaveWhenADirectoryIsInTheWayOrTheDirectoryIsMissing)
     ExpectSaveRefused();
     EXPECT_TRUE(fs::is_empty(ConfigPath()));
 
-    AppDir = dir.path() + "gone/";
+    AppDir = dir.Path() + "gone/";
     try {
         SaveComSettings();
         ADD_FAILURE() << "the save was not refused";
     } catch (const EWriteError& e) {
-        EXPECT_EQ(e.what(), "Unable to write to " + dir.path() + "gone/config.ini");
+        EXPECT_EQ(e.what(), "Unable to write to " + dir.Path() + "gone/config.ini");
     }
-    EXPECT_FALSE(fs::exists(dir.path() + "gone"));
+    EXPECT_FALSE(fs::exists(dir.Path() + "gone"));
 }
 
 TEST_F(SettingsTest, IniWriteIntegerWritesPlainDecimal) {

@@ -19,21 +19,21 @@ size_t CountEntries(const std::string& directory) {
 
 TEST(ReplaceFileAtomically, ReplacesTheWholeContent) {
     testsupport::TempDir dir;
-    const std::string path = dir.path() + "f.ini";
+    const std::string path = dir.Path() + "f.ini";
     testsupport::WriteFile(path, std::string(10000, 'o'));
     const std::string content("new\0content\r\n", 13);
     EXPECT_TRUE(platform::ReplaceFileAtomically(path, content));
     EXPECT_EQ(testsupport::ReadFile(path), content);
     EXPECT_TRUE(platform::ReplaceFileAtomically(path, ""));
     EXPECT_EQ(testsupport::ReadFile(path), "");
-    EXPECT_EQ(CountEntries(dir.path()), 1u);
+    EXPECT_EQ(CountEntries(dir.Path()), 1u);
 }
 
 // A write that runs out of room (here: the file size limit of a child process) must leave the old
 // file whole and no temporary file behind.
 TEST(ReplaceFileAtomically, FailedWriteLeavesTheOldFileAndNoTemporary) {
     testsupport::TempDir dir;
-    const std::string path = dir.path() + "f.ini";
+    const std::string path = dir.Path() + "f.ini";
     const std::string old = "[com Info]\r\ncom=COM1\r\n";
     testsupport::WriteFile(path, old);
     const pid_t pid = fork();
@@ -50,22 +50,22 @@ TEST(ReplaceFileAtomically, FailedWriteLeavesTheOldFileAndNoTemporary) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the write must be reported as refused";
     EXPECT_EQ(testsupport::ReadFile(path), old);
-    EXPECT_EQ(CountEntries(dir.path()), 1u);
+    EXPECT_EQ(CountEntries(dir.Path()), 1u);
 }
 
 TEST(ReplaceFileAtomically, RefusesReadOnlyFilesDirectoriesAndMissingDirectories) {
     testsupport::TempDir dir;
-    const std::string readOnly = dir.path() + "ro.ini";
+    const std::string readOnly = dir.Path() + "ro.ini";
     testsupport::WriteFile(readOnly, "old");
     fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read);
-    fs::create_directory(dir.path() + "adir");
+    fs::create_directory(dir.Path() + "adir");
 
     EXPECT_FALSE(platform::ReplaceFileAtomically(readOnly, "new"));
     EXPECT_EQ(testsupport::ReadFile(readOnly), "old");
-    EXPECT_FALSE(platform::ReplaceFileAtomically(dir.path() + "adir", "new"));
-    EXPECT_TRUE(fs::is_directory(dir.path() + "adir"));
-    EXPECT_FALSE(platform::ReplaceFileAtomically(dir.path() + "missing/f.ini", "new"));
-    EXPECT_EQ(CountEntries(dir.path()), 2u);
+    EXPECT_FALSE(platform::ReplaceFileAtomically(dir.Path() + "adir", "new"));
+    EXPECT_TRUE(fs::is_directory(dir.Path() + "adir"));
+    EXPECT_FALSE(platform::ReplaceFileAtomically(dir.Path() + "missing/f.ini", "new"));
+    EXPECT_EQ(CountEntries(dir.Path()), 2u);
 }
 
 } // namespace

@@ -34,7 +34,7 @@ const platform::LocalDateTime kTime{2026, 12, 11, 14, 3, 28, 512, 480};
 MqttSettings SettingsFor(const MosquittoBroker& broker, const std::string& prefix) {
     MqttSettings settings;
     settings.host = "127.0.0.1";
-    settings.port = broker.port();
+    settings.port = broker.Port();
     settings.prefix = prefix;
     settings.clientId = prefix;
     return settings;
@@ -62,7 +62,7 @@ std::set<int> Range(int first, int last) {
 
 TEST(MqttBroker, TopicsPayloadsAndWhatALateSubscriberFindsRetained) {
     MosquittoBroker broker;
-    MqttSubscriber live(broker.port(), "psu/#");
+    MqttSubscriber live(broker.Port(), "psu/#");
     MqttSink sink(SettingsFor(broker, "psu/bench-07/COM9"));
 
     sink.Begin(kIdentity, kTime);
@@ -88,7 +88,7 @@ TEST(MqttBroker, TopicsPayloadsAndWhatALateSubscriberFindsRetained) {
     EXPECT_EQ(json::parse(readings[1])["sample"], 3);
     EXPECT_EQ(sink.Problem(), "");
 
-    MqttSubscriber late(broker.port(), "psu/#");
+    MqttSubscriber late(broker.Port(), "psu/#");
     ASSERT_TRUE(late.WaitForCount("psu/bench-07/COM9/identity", 1));
     ASSERT_TRUE(late.WaitForCount("psu/bench-07/COM9/status", 1));
     for (const auto& message : late.Messages())
@@ -99,12 +99,12 @@ TEST(MqttBroker, TopicsPayloadsAndWhatALateSubscriberFindsRetained) {
 
 TEST(MqttBroker, AWorkersSinksFromTheStartUpSettingsRecordAndPublishBoth) {
     MosquittoBroker broker;
-    MqttSubscriber subscriber(broker.port(), "line/#");
+    MqttSubscriber subscriber(broker.Port(), "line/#");
     testsupport::GlobalsGuard globals;
     testsupport::TempDir dir;
-    AppDir = dir.path();
-    testsupport::WriteFile(dir.path() + "config.ini",
-                           "[mqtt]\r\nhost=127.0.0.1\r\nport=" + std::to_string(broker.port()) +
+    AppDir = dir.Path();
+    testsupport::WriteFile(dir.Path() + "config.ini",
+                           "[mqtt]\r\nhost=127.0.0.1\r\nport=" + std::to_string(broker.Port()) +
                                "\r\nprefix=line/7\r\n");
     LoadRecordSettings();
     LoadPublishSettings();
@@ -119,7 +119,7 @@ TEST(MqttBroker, AWorkersSinksFromTheStartUpSettingsRecordAndPublishBoth) {
     ASSERT_TRUE(subscriber.WaitForCount("line/7/reading", 1));
     EXPECT_EQ(Samples(subscriber, "line/7/reading"), Range(1, 1));
     const std::string recording =
-        testsupport::ReadFile(dir.path() + "Data/2026/12/2026-12-11_140328_COM9.csv");
+        testsupport::ReadFile(dir.Path() + "Data/2026/12/2026-12-11_140328_COM9.csv");
     EXPECT_NE(recording.find("\r\n2026-12-11T14:03:28.512+08:00,1,"), std::string::npos)
         << recording;
 }
@@ -128,7 +128,7 @@ TEST(MqttBroker, WithoutAPrefixTheTopicsNameThisMachineAndThePort) {
     char hostName[256] = {};
     ASSERT_EQ(gethostname(hostName, sizeof hostName - 1), 0);
     MosquittoBroker broker;
-    MqttSubscriber subscriber(broker.port(), "psu/+/COM9/status");
+    MqttSubscriber subscriber(broker.Port(), "psu/+/COM9/status");
     MqttSettings settings = SettingsFor(broker, "");
     MqttSink sink(settings);
     sink.Begin(kIdentity, kTime);
@@ -138,7 +138,7 @@ TEST(MqttBroker, WithoutAPrefixTheTopicsNameThisMachineAndThePort) {
 
 TEST(MqttBroker, EveryReadingOfARealWorkerArrivesInOrder) {
     MosquittoBroker broker;
-    MqttSubscriber subscriber(broker.port(), "line/+/reading");
+    MqttSubscriber subscriber(broker.Port(), "line/+/reading");
     workertest::Script script;
     script.AddPollReplies({"12.00,1.50,18.00", "12.10,1.40,16.94", "bad", "12.20,1.30,15.86"});
     workertest::RecordingView view;
@@ -152,7 +152,7 @@ TEST(MqttBroker, EveryReadingOfARealWorkerArrivesInOrder) {
 
     ASSERT_TRUE(subscriber.WaitForCount("line/1/reading", 3));
     RequestWorkerStop();
-    ASSERT_TRUE(WaitUntil([&] { return script.droppedAtEnd() >= 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return script.DroppedAtEnd() >= 0; }));
     std::vector<double> volts, samples;
     for (const std::string& payload : subscriber.Payloads("line/1/reading")) {
         volts.push_back(json::parse(payload)["voltage_V"]);
@@ -164,12 +164,12 @@ TEST(MqttBroker, EveryReadingOfARealWorkerArrivesInOrder) {
 
 TEST(MqttBroker, TheLastWillSaysOfflineWhenThePublisherIsKilled) {
     MosquittoBroker broker;
-    MqttSubscriber subscriber(broker.port(), "peer/#");
+    MqttSubscriber subscriber(broker.Port(), "peer/#");
     const pid_t peer = fork();
     ASSERT_GE(peer, 0);
     if (peer == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        const std::string port = std::to_string(broker.port());
+        const std::string port = std::to_string(broker.Port());
         execl(PSU_MQTT_PEER_PATH, PSU_MQTT_PEER_PATH, port.c_str(), "peer/1",
               static_cast<char*>(nullptr));
         _exit(127);
@@ -183,7 +183,7 @@ TEST(MqttBroker, TheLastWillSaysOfflineWhenThePublisherIsKilled) {
     ASSERT_TRUE(subscriber.WaitForCount("peer/1/status", 2)) << broker.Log();
     EXPECT_EQ(subscriber.Payloads("peer/1/status"),
               (std::vector<std::string>{"online", "offline"}));
-    MqttSubscriber late(broker.port(), "peer/1/status");
+    MqttSubscriber late(broker.Port(), "peer/1/status");
     ASSERT_TRUE(late.WaitForCount("peer/1/status", 1));
     EXPECT_EQ(late.Payloads("peer/1/status"), std::vector<std::string>{"offline"});
 }
@@ -191,7 +191,7 @@ TEST(MqttBroker, TheLastWillSaysOfflineWhenThePublisherIsKilled) {
 TEST(MqttBroker, ABrokerAwayForFiveSecondsKeepsTheNewestAndCountsTheDropped) {
     MosquittoBroker broker;
     // A session the broker keeps across its restart, so that nothing after it is missed.
-    MqttSubscriber subscriber(broker.port(), "psu/+/reading", {"", "restart-watcher"});
+    MqttSubscriber subscriber(broker.Port(), "psu/+/reading", {"", "restart-watcher"});
     const std::size_t capacity = 20;
     MqttSink sink(SettingsFor(broker, "psu/r"), capacity);
     sink.Begin(kIdentity, kTime);
@@ -205,7 +205,7 @@ TEST(MqttBroker, ABrokerAwayForFiveSecondsKeepsTheNewestAndCountsTheDropped) {
     for (int sample = 6; sample <= 35; ++sample)
         sink.Record(Reading(sample));
     EXPECT_EQ(sink.DroppedMessages(), 10u);
-    EXPECT_NE(sink.Problem().find("127.0.0.1:" + std::to_string(broker.port())), std::string::npos)
+    EXPECT_NE(sink.Problem().find("127.0.0.1:" + std::to_string(broker.Port())), std::string::npos)
         << sink.Problem();
     EXPECT_NE(sink.Problem().find("队列已满"), std::string::npos) << sink.Problem();
     std::this_thread::sleep_for(std::chrono::seconds(5)); // the outage itself
@@ -274,12 +274,12 @@ INSTANTIATE_TEST_SUITE_P(
 class MqttTls : public ::testing::Test {
 protected:
     testsupport::TempDir certDir, otherDir;
-    testsupport::TestCertificates certificates{certDir.path()};
+    testsupport::TestCertificates certificates{certDir.Path()};
     MosquittoBroker broker{testsupport::BrokerOptions{{}, &certificates}};
 };
 
 TEST_F(MqttTls, ReadingsGoOutOverTlsWithTheRightCa) {
-    MqttSubscriber subscriber(broker.port(), "psu/#", {certificates.caFile, ""});
+    MqttSubscriber subscriber(broker.Port(), "psu/#", {certificates.caFile, ""});
     MqttSettings settings = SettingsFor(broker, "psu/tls");
     settings.caFile = certificates.caFile;
     MqttSink sink(settings);
@@ -290,7 +290,7 @@ TEST_F(MqttTls, ReadingsGoOutOverTlsWithTheRightCa) {
 }
 
 TEST_F(MqttTls, ACertificateFromAnotherCaIsSaid) {
-    const testsupport::TestCertificates other(otherDir.path());
+    const testsupport::TestCertificates other(otherDir.Path());
     MqttSettings settings = SettingsFor(broker, "psu/tls");
     settings.caFile = other.caFile;
     MqttSink sink(settings);
@@ -303,7 +303,7 @@ TEST_F(MqttTls, ACertificateFromAnotherCaIsSaid) {
 
 TEST_F(MqttTls, AnUnreadableCaFileIsSaid) {
     MqttSettings settings = SettingsFor(broker, "psu/tls");
-    settings.caFile = otherDir.path() + "missing.pem";
+    settings.caFile = otherDir.Path() + "missing.pem";
     MqttSink sink(settings);
     sink.Begin(kIdentity, kTime);
     EXPECT_NE(sink.Problem().find("missing.pem"), std::string::npos) << sink.Problem();

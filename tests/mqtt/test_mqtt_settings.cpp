@@ -45,7 +45,7 @@ class MqttSettingsTable : public ::testing::TestWithParam<SettingsRow> {};
 TEST_P(MqttSettingsTable, ReadsTheSection) {
     const SettingsRow& row = GetParam();
     testsupport::TempDir dir;
-    const std::string ini = dir.path() + "config.ini";
+    const std::string ini = dir.Path() + "config.ini";
     std::string content = "[com Info]\r\ncom=COM3\r\n";
     if (row.section)
         content += std::string("[MQTT]\r\n") + row.section;
@@ -91,7 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(MqttSettingsLoad, SaysOnceOnStandardErrorWhyTheSectionIsIgnored) {
     testsupport::TempDir dir;
-    const std::string ini = dir.path() + "config.ini";
+    const std::string ini = dir.Path() + "config.ini";
     testsupport::WriteFile(ini, "[mqtt]\r\nhost=h\r\nusername=u\r\npassword=s3cret\r\nqos=x\r\n");
 
     ::testing::internal::CaptureStderr();

@@ -57,7 +57,7 @@ bool PointsView::EndShown() const {
     return endShown_;
 }
 
-std::vector<workertest::Sample> PointsView::points() const {
+std::vector<workertest::Sample> PointsView::Points() const {
     std::lock_guard lock(mutex_);
     return points_;
 }
@@ -98,27 +98,27 @@ void WorkerRecord::Ended(int32_t sampleCount, int64_t droppedReplies) {
     dropped_ = droppedReplies;
 }
 
-WorkerRecord::Counts WorkerRecord::counts() const {
+WorkerRecord::Tally WorkerRecord::Counts() const {
     std::lock_guard lock(mutex_);
     return counts_;
 }
 
-std::vector<WorkerRecord::Send> WorkerRecord::sends() const {
+std::vector<WorkerRecord::Send> WorkerRecord::Sends() const {
     std::lock_guard lock(mutex_);
     return sends_;
 }
 
-bool WorkerRecord::ended() const {
+bool WorkerRecord::Ended() const {
     std::lock_guard lock(mutex_);
     return ended_;
 }
 
-int32_t WorkerRecord::sampleCountAtEnd() const {
+int32_t WorkerRecord::SampleCountAtEnd() const {
     std::lock_guard lock(mutex_);
     return sampleCount_;
 }
 
-int64_t WorkerRecord::droppedAtEnd() const {
+int64_t WorkerRecord::DroppedAtEnd() const {
     std::lock_guard lock(mutex_);
     return dropped_;
 }
@@ -134,14 +134,14 @@ std::string LiveWorker::Transact(const std::string& command) {
 // ---- LiveWorkerTest --------------------------------------------------------------------------
 
 void LiveWorkerTest::SetUp() {
-    AppDir = dir.path();
+    AppDir = dir.Path();
     // Set once: the worker reads it for every transaction, so it never changes while one runs.
     ComPortName = "COM" + std::to_string(kPort);
     ComBaudRate = 115200;
     StopRequested = false;
     CommandQueue.Clear();
     PollCommand = CmdReadAll;
-    transcriptPath = dir.path() + "transcript.txt";
+    transcriptPath = dir.Path() + "transcript.txt";
 }
 
 void LiveWorkerTest::TearDown() {
@@ -157,7 +157,7 @@ void LiveWorkerTest::StartSim(const std::vector<std::string>& faults) {
     std::vector<std::string> options = {"--noise", "0", "--transcript", transcriptPath};
     options.insert(options.end(), faults.begin(), faults.end());
     sim = std::make_unique<testsupport::SimProcess>(AppDir, kPort, options);
-    ASSERT_EQ(sim->portName(), ComPortName);
+    ASSERT_EQ(sim->PortName(), ComPortName);
 }
 
 void LiveWorkerTest::StartWorker(IReadingsView& target, int32_t interval,
@@ -179,7 +179,7 @@ bool LiveWorkerTest::WaitForPoints(std::size_t count, std::chrono::milliseconds 
 }
 
 bool LiveWorkerTest::WaitForPolls(int64_t count, std::chrono::milliseconds limit) {
-    return testsupport::WaitUntil([&] { return record.counts().polls >= count; }, limit);
+    return testsupport::WaitUntil([&] { return record.Counts().polls >= count; }, limit);
 }
 
 std::vector<Received> LiveWorkerTest::Transcript() const {

@@ -30,7 +30,7 @@ public:
     void ShowWorkerEnded() override;
     void ShowSinkProblem(const std::string& problem) override;
 
-    std::vector<workertest::Sample> points() const;
+    std::vector<workertest::Sample> Points() const;
     // Every sink problem shown, in order (an empty one: the problem went away).
     std::vector<std::string> SinkProblems() const;
     std::size_t PointCount() const;
@@ -52,7 +52,7 @@ private:
 // What a worker sent and got. It outlives the worker, which deletes itself.
 class WorkerRecord {
 public:
-    struct Counts {
+    struct Tally {
         int64_t polls = 0;
         int64_t answeredPolls = 0; // with a non-empty reply
         int64_t sends = 0;         // queued lines
@@ -68,15 +68,15 @@ public:
     void Transacted(const std::string& command, const std::string& reply);
     void Ended(int32_t sampleCount, int64_t droppedReplies);
 
-    Counts counts() const;
-    std::vector<Send> sends() const;
-    bool ended() const;
-    int32_t sampleCountAtEnd() const;
-    int64_t droppedAtEnd() const;
+    Tally Counts() const;
+    std::vector<Send> Sends() const;
+    bool Ended() const;
+    int32_t SampleCountAtEnd() const;
+    int64_t DroppedAtEnd() const;
 
 private:
     mutable std::mutex mutex_;
-    Counts counts_;
+    Tally counts_;
     std::vector<Send> sends_;
     bool ended_ = false;
     int32_t sampleCount_ = 0;

@@ -72,7 +72,7 @@ class MalformedReadings : public LiveWorkerTest {};
 
 TEST_F(MalformedReadings, GiveAWholePointOrNoneAndPollingGoesOn) {
     serialtest::PtyPeer peer;
-    peer.LinkAs(dir.path(), kPort);
+    peer.LinkAs(dir.Path(), kPort);
     const std::string sentinel = "9,9,9\n";
     std::size_t next = 0;
     serialtest::PeerResponder supply(
@@ -103,10 +103,10 @@ TEST_F(MalformedReadings, GiveAWholePointOrNoneAndPollingGoesOn) {
     ASSERT_TRUE(WaitForPoints(expected.size()));
     StopWorker();
 
-    const auto points = view.points();
+    const auto points = view.Points();
     ASSERT_GE(points.size(), expected.size());
     EXPECT_EQ(std::vector<Sample>(points.begin(), points.begin() + expected.size()), expected);
-    EXPECT_EQ(record.droppedAtEnd(), dropped);
+    EXPECT_EQ(record.DroppedAtEnd(), dropped);
     EXPECT_EQ(view.LastShown(), (workertest::Texts{"9", "9", "9"}));
     EXPECT_EQ(LogCount("COMM", "send bad."), 0u);
 }
@@ -176,7 +176,7 @@ class SettingsOutOfReach : public BadSettingsFile {
 protected:
     void SetUp() override {
         BadSettingsFile::SetUp();
-        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0); // others may enter, not write
+        ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0); // others may enter, not write
         testsupport::WriteFile(ConfigPath(), old);
     }
     const std::string old = "[com Info]\r\ncom=COM7\r\nbaut=9600\r\n";
@@ -205,7 +205,7 @@ TEST_F(SettingsOutOfReach, ASaveIsRefusedAndTheFileStaysAsItWas) {
     ASSERT_TRUE(refused.has_value()) << "could not run as an unprivileged user";
     EXPECT_TRUE(*refused);
     EXPECT_EQ(testsupport::ReadFile(ConfigPath()), old);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 1) << "no temporary left";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 1) << "no temporary left";
 }
 
 } // namespace

@@ -61,7 +61,7 @@ TEST_F(FaultMatrix, SilentSupplyCostsEachPollItsLimitAndChangesNothing) {
     ASSERT_TRUE(WaitForPolls(3));
     StopWorker();
 
-    EXPECT_EQ(record.counts().answeredPolls, 0);
+    EXPECT_EQ(record.Counts().answeredPolls, 0);
     EXPECT_EQ(view.PointCount(), 0u);
     EXPECT_EQ(view.ShownCount(), 0u);
     const auto received = Transcript();
@@ -82,13 +82,13 @@ TEST_F(FaultMatrix, UnansweredSettingsCostTheirLimitWhilePollingGoesOn) {
     }));
     StopWorker();
 
-    const auto sends = record.sends();
+    const auto sends = record.Sends();
     ASSERT_EQ(sends.size(), 2u);
     for (std::size_t i = 0; i < sends.size(); ++i) {
         EXPECT_EQ(sends[i].reply, "") << sends[i].line;
         EXPECT_EQ(sends[i].pollsBefore, static_cast<int64_t>(i)) << "one line per cycle";
     }
-    const auto counts = record.counts();
+    const auto counts = record.Counts();
     EXPECT_EQ(counts.answeredPolls, counts.polls) << "every poll still answered";
 
     const auto received = Transcript();
@@ -107,20 +107,20 @@ TEST_F(FaultMatrix, GarbledRepliesAreDroppedWholeAndPollingGoesOn) {
     ASSERT_TRUE(WaitForPoints(6));
     StopWorker();
 
-    const auto points = view.points();
+    const auto points = view.Points();
     ExpectWholeFirstPresetPoints(points);
     for (const Sample& p : points)
         EXPECT_NE(static_cast<int>(p.x) % 3, 0) << "sample " << p.x << " was the garbled one";
-    const auto counts = record.counts();
+    const auto counts = record.Counts();
     EXPECT_EQ(counts.answeredPolls, counts.polls);
-    EXPECT_EQ(record.sampleCountAtEnd(), counts.answeredPolls) << "a dropped reply still counts";
-    EXPECT_EQ(record.droppedAtEnd(), counts.answeredPolls / 3);
-    EXPECT_EQ(points.size() + record.droppedAtEnd(),
+    EXPECT_EQ(record.SampleCountAtEnd(), counts.answeredPolls) << "a dropped reply still counts";
+    EXPECT_EQ(record.DroppedAtEnd(), counts.answeredPolls / 3);
+    EXPECT_EQ(points.size() + record.DroppedAtEnd(),
               static_cast<std::size_t>(counts.answeredPolls));
     EXPECT_EQ(view.ShownCount(), points.size());
     EXPECT_EQ(view.LastShown(), kFirstPresetTexts);
     EXPECT_EQ(LogCount("comm", "rece:1#.x,,ZZ\r\n"),
-              static_cast<std::size_t>(record.droppedAtEnd()))
+              static_cast<std::size_t>(record.DroppedAtEnd()))
         << "the dropped replies are still logged";
 }
 
@@ -144,11 +144,11 @@ TEST_P(ReplyShapes, ReadAsOneWholeReplyEach) {
     ASSERT_TRUE(WaitForPoints(4));
     StopWorker();
 
-    const auto counts = record.counts();
+    const auto counts = record.Counts();
     EXPECT_EQ(counts.answeredPolls, counts.polls) << "no reply lost";
-    EXPECT_EQ(record.droppedAtEnd(), 0);
+    EXPECT_EQ(record.DroppedAtEnd(), 0);
     EXPECT_EQ(view.PointCount(), static_cast<std::size_t>(counts.answeredPolls));
-    ExpectWholeFirstPresetPoints(view.points());
+    ExpectWholeFirstPresetPoints(view.Points());
     EXPECT_EQ(view.LastShown(), kFirstPresetTexts);
     EXPECT_EQ(LogCount("comm", GetParam().logLine), static_cast<std::size_t>(counts.polls));
     EXPECT_EQ(LogCount("comm", "rece:"), static_cast<std::size_t>(counts.polls));
@@ -172,24 +172,24 @@ TEST_F(FaultMatrix, VanishedPortChangesNothingLosesQueuedLinesAndPollingResumesW
     StartWorker();
     ASSERT_TRUE(WaitForPoints(3));
     ::testing::internal::CaptureStderr();
-    sim->stop(); // the port's name and its terminal go away
+    sim->Stop(); // the port's name and its terminal go away
 
     // Once a transaction has failed on the missing port, the last reading is in the view.
     ASSERT_TRUE(testsupport::WaitUntil([&] { return LogCount("COMM", "send bad.") >= 1; }));
     const std::size_t pointsBefore = view.PointCount();
     const std::size_t shownBefore = view.ShownCount();
     const auto textsBefore = view.LastShown();
-    const int64_t pollsBefore = record.counts().polls;
+    const int64_t pollsBefore = record.Counts().polls;
     for (const char* line : {CmdApplyPreset1, CmdApplyPreset2, CmdApplyPreset3})
         CommandQueue.Append(line);
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return record.sends().size() == 3; }));
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return record.Sends().size() == 3; }));
     ASSERT_TRUE(WaitForPolls(pollsBefore + 5));
 
     EXPECT_EQ(view.PointCount(), pointsBefore);
     EXPECT_EQ(view.ShownCount(), shownBefore);
     EXPECT_EQ(view.LastShown(), textsBefore);
     EXPECT_EQ(CommandQueue.Count(), 0u);
-    const auto sends = record.sends();
+    const auto sends = record.Sends();
     for (std::size_t i = 0; i < sends.size(); ++i) {
         EXPECT_EQ(sends[i].reply, "") << sends[i].line;
         if (i > 0) {
@@ -200,7 +200,7 @@ TEST_F(FaultMatrix, VanishedPortChangesNothingLosesQueuedLinesAndPollingResumesW
     // The port comes back under the same name: the same worker reads again, with no reconnect.
     StartSim();
     ASSERT_TRUE(WaitForPoints(pointsBefore + 3));
-    EXPECT_FALSE(record.ended());
+    EXPECT_FALSE(record.Ended());
     StopWorker();
     EXPECT_GT(view.MissingCount(), 0u);
     EXPECT_TRUE(view.EndShown());
@@ -215,7 +215,7 @@ TEST_F(FaultMatrix, VanishedPortChangesNothingLosesQueuedLinesAndPollingResumesW
     EXPECT_NE(said.find(back, goneAt), std::string::npos) << said;
     EXPECT_EQ(said.find(gone, goneAt + 1), std::string::npos) << said;
 
-    const auto points = view.points();
+    const auto points = view.Points();
     ExpectWholeFirstPresetPoints(points);
     EXPECT_EQ(points[pointsBefore].x, points[pointsBefore - 1].x + 1)
         << "no reply was counted while the port was gone";
@@ -223,7 +223,7 @@ TEST_F(FaultMatrix, VanishedPortChangesNothingLosesQueuedLinesAndPollingResumesW
         EXPECT_NE(entry.line.rfind("SOUR:APPLY", 0), 0u) << "a lost line reached the supply";
     // Each transaction that found no port logged it once; the one under way when the port went
     // failed after its open and logged nothing.
-    const auto counts = record.counts();
+    const auto counts = record.Counts();
     const int64_t failed =
         (counts.polls - counts.answeredPolls) + (counts.sends - counts.answeredSends);
     const auto sendBad = static_cast<int64_t>(LogCount("COMM", "send bad.\r\n"));
@@ -236,14 +236,14 @@ TEST_F(FaultMatrix, PortHeldByAnotherProgramFailsEachTransactionUntilReleased) {
     StartWorker();
     ASSERT_TRUE(WaitForPoints(2));
     const std::string device =
-        std::filesystem::read_symlink(dir.path() + "ports/com" + std::to_string(kPort));
+        std::filesystem::read_symlink(dir.Path() + "ports/com" + std::to_string(kPort));
     testsupport::PortHolder holder(device);
     ASSERT_TRUE(holder.held());
 
     ASSERT_TRUE(testsupport::WaitUntil([&] { return LogCount("COMM", "send bad.") >= 1; }));
     const std::size_t pointsBefore = view.PointCount();
     const std::size_t receivedBefore = Transcript().size();
-    const int64_t pollsBefore = record.counts().polls;
+    const int64_t pollsBefore = record.Counts().polls;
     ASSERT_TRUE(WaitForPolls(pollsBefore + 5));
     EXPECT_EQ(view.PointCount(), pointsBefore);
     EXPECT_EQ(Transcript().size(), receivedBefore)
@@ -252,7 +252,7 @@ TEST_F(FaultMatrix, PortHeldByAnotherProgramFailsEachTransactionUntilReleased) {
 
     holder.Release();
     ASSERT_TRUE(WaitForPoints(pointsBefore + 2));
-    EXPECT_FALSE(record.ended());
+    EXPECT_FALSE(record.Ended());
 }
 
 } // namespace

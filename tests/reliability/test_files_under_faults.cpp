@@ -93,7 +93,7 @@ protected:
 };
 
 TEST_F(KilledSave, LeavesTheOldFileOrTheNewNeverATornOne) {
-    const std::string path = dir.path() + "config.ini";
+    const std::string path = dir.Path() + "config.ini";
     // Kill moments spread over a few saves, however long a save takes on this disk.
     const auto saveTime = TimeOfOneSave();
     testsupport::WriteFile(path, SettingsFileText(a));
@@ -118,7 +118,7 @@ TEST_F(KilledSave, LeavesTheOldFileOrTheNewNeverATornOne) {
     // Otherwise no kill came after a write: they all fell before the work they are meant to cut.
     EXPECT_GE(seen.size(), 2u) << "every kill left the first file";
     std::size_t leftovers = 0;
-    for (const auto& entry : fs::directory_iterator(dir.path()))
+    for (const auto& entry : fs::directory_iterator(dir.Path()))
         leftovers += entry.path().filename() != "config.ini" ? 1 : 0;
     RecordProperty("rounds", kRounds);
     RecordProperty("microseconds_per_save", static_cast<int>(saveTime.count()));
@@ -139,7 +139,7 @@ protected:
 
     // AppDir on a 64 kB tmpfs of its own; false when this machine does not allow the mount.
     bool MountSmallDisk(std::string& whyNot) {
-        const std::string point = dir.path() + "disk";
+        const std::string point = dir.Path() + "disk";
         fs::create_directory(point);
         if (mount("tmpfs", point.c_str(), "tmpfs", 0, "size=64k") != 0) {
             whyNot = std::strerror(errno);
@@ -196,13 +196,13 @@ protected:
         StartWorker();
         ASSERT_TRUE(WaitForPoints(20)) << "acquisition stopped on the full disk";
         EXPECT_EQ(LogCount("comm", "rece:"), 0u) << "a line reached the full disk";
-        const int64_t answeredWhileFull = record.counts().answeredPolls;
+        const int64_t answeredWhileFull = record.Counts().answeredPolls;
 
         MakeRoom();
         ASSERT_TRUE(testsupport::WaitUntil([&] { return LogCount("comm", "rece:") >= 3; }))
             << "the log did not go on once there was room";
         StopWorker();
-        const auto counts = record.counts();
+        const auto counts = record.Counts();
         EXPECT_EQ(counts.answeredPolls, counts.polls) << "a poll failed on the full disk";
         EXPECT_EQ(view.PointCount(), static_cast<std::size_t>(counts.answeredPolls));
         const std::size_t logged = LogCount("comm", "rece:");
@@ -219,7 +219,7 @@ protected:
         const CsvRecordingSink& recording = *sink; // only while the worker runs: it owns the sink
         StartWorker(view, 5, std::move(sink));
         std::string path;
-        ASSERT_TRUE(testsupport::WaitUntil([&] { return !(path = recording.path()).empty(); }));
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return !(path = recording.Path()).empty(); }));
         const auto rowCount = [&] { return ReadRecording(path).rows.size(); };
         ASSERT_TRUE(testsupport::WaitUntil([&] { return rowCount() >= 5; })) << "nothing recorded";
         fill();
@@ -236,7 +236,7 @@ protected:
             << "the recording did not go on once there was room";
         StopWorker();
 
-        const auto counts = record.counts();
+        const auto counts = record.Counts();
         EXPECT_EQ(counts.answeredPolls, counts.polls) << "a poll failed on the full disk";
         EXPECT_EQ(view.PointCount(), static_cast<std::size_t>(counts.answeredPolls));
         const RecordingFile file = ReadRecording(path);

@@ -33,15 +33,15 @@ std::string OnlyFile(const std::string& directory, const std::string& extension)
 class RecordingFaults : public LiveWorkerTest {};
 
 TEST_F(RecordingFaults, ARefusedDirectoryNeitherStopsAcquisitionNorHidesAndIsTriedAgain) {
-    const std::string base = dir.path() + "Data/";
-    testsupport::WriteFile(dir.path() + "Data", "a file where the directory should be");
+    const std::string base = dir.Path() + "Data/";
+    testsupport::WriteFile(dir.Path() + "Data", "a file where the directory should be");
     StartSim();
     testing::internal::CaptureStderr();
     StartWorker(view, 1, std::make_unique<CsvRecordingSink>(base));
     ASSERT_TRUE(WaitForPoints(20)) << "acquisition stopped";
     StopWorker();
     const std::string console = testing::internal::GetCapturedStderr();
-    const auto counts = record.counts();
+    const auto counts = record.Counts();
     EXPECT_EQ(counts.answeredPolls, counts.polls);
     EXPECT_EQ(view.PointCount(), static_cast<std::size_t>(counts.answeredPolls));
 
@@ -54,7 +54,7 @@ TEST_F(RecordingFaults, ARefusedDirectoryNeitherStopsAcquisitionNorHidesAndIsTri
     EXPECT_EQ(said, 1u) << console;
 
     // The next worker tries again and records.
-    fs::remove(dir.path() + "Data");
+    fs::remove(dir.Path() + "Data");
     StartWorker(view, 1, std::make_unique<CsvRecordingSink>(base));
     ASSERT_TRUE(testsupport::WaitUntil([&] {
         const std::string path = OnlyFile(base, ".csv");
@@ -111,7 +111,7 @@ TEST(KilledRecording, LeavesEveryRowButPossiblyTheLastWhole) {
     constexpr int kRounds = 100;
     std::size_t rows = 0, cutRows = 0;
     for (int round = 0; round < kRounds; ++round) {
-        const std::string base = dir.path() + std::to_string(round) + "/";
+        const std::string base = dir.Path() + std::to_string(round) + "/";
         KillARecorderAfter(base, std::chrono::microseconds(delayUs(random)));
         if (::testing::Test::HasFatalFailure())
             return;

@@ -65,17 +65,17 @@ TEST_F(Soak, PollCyclesWithFaultsMixedIn) {
     const auto seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    const auto counts = record.counts();
+    const auto counts = record.Counts();
     const int descriptorsAfter = serialtest::OpenDescriptorCount();
     EXPECT_EQ(descriptorsAfter, descriptorsBefore) << "descriptors leaked";
     // Every reply is either a whole point or dropped whole, and each was logged once.
-    EXPECT_EQ(static_cast<int64_t>(view.PointCount()) + record.droppedAtEnd(),
+    EXPECT_EQ(static_cast<int64_t>(view.PointCount()) + record.DroppedAtEnd(),
               counts.answeredPolls);
-    EXPECT_EQ(record.sampleCountAtEnd(), counts.answeredPolls);
+    EXPECT_EQ(record.SampleCountAtEnd(), counts.answeredPolls);
     EXPECT_EQ(static_cast<int64_t>(LogCount("comm", "] rece:")), counts.Replies());
     // Every 97th reply is garbled; only one that never arrived can be missing from the dropped.
     const int64_t unanswered = counts.polls - counts.answeredPolls;
-    EXPECT_GE(record.droppedAtEnd() + unanswered, counts.answeredPolls / 97);
+    EXPECT_GE(record.DroppedAtEnd() + unanswered, counts.answeredPolls / 97);
     // Apart from the points the view keeps, as the charts would, memory stays where it was.
     const long long pointBytes =
         static_cast<long long>((pointsAtEnd - pointsAtTenth) * sizeof(workertest::Sample));
@@ -91,7 +91,7 @@ TEST_F(Soak, PollCyclesWithFaultsMixedIn) {
                 "(points %.2f MiB of that)\n",
                 static_cast<long long>(counts.polls), seconds,
                 static_cast<long long>(counts.answeredPolls),
-                static_cast<long long>(record.droppedAtEnd()), static_cast<long long>(unanswered),
+                static_cast<long long>(record.DroppedAtEnd()), static_cast<long long>(unanswered),
                 descriptorsBefore, descriptorsAfter, residentAtTenth / 1048576.0,
                 residentAtEnd / 1048576.0, pointBytes / 1048576.0);
 }

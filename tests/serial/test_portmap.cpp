@@ -18,19 +18,19 @@ int PortNumberOf(const std::string& name) {
 TEST(PortEnumeration, ListsLinkedPortsAscendingAndSkipsDanglingLinks) {
     testsupport::TempDir dir;
     serialtest::PtyPeer peer;
-    peer.LinkAs(dir.path(), 5);
-    peer.LinkAs(dir.path(), 2);
-    std::filesystem::create_symlink(dir.path() + "gone", dir.path() + "ports/com150");
+    peer.LinkAs(dir.Path(), 5);
+    peer.LinkAs(dir.Path(), 2);
+    std::filesystem::create_symlink(dir.Path() + "gone", dir.Path() + "ports/com150");
 
-    const auto ports = platform::EnumerateSerialPorts(dir.path());
+    const auto ports = platform::EnumerateSerialPorts(dir.Path());
 
     std::vector<std::string> linked;
     for (const auto& port : ports) {
-        if (port.devicePath.rfind(dir.path(), 0) == 0)
+        if (port.devicePath.rfind(dir.Path(), 0) == 0)
             linked.push_back(port.name + "=" + port.devicePath);
     }
-    EXPECT_EQ(linked, (std::vector<std::string>{"COM2=" + dir.path() + "ports/com2",
-                                                "COM5=" + dir.path() + "ports/com5"}));
+    EXPECT_EQ(linked, (std::vector<std::string>{"COM2=" + dir.Path() + "ports/com2",
+                                                "COM5=" + dir.Path() + "ports/com5"}));
     for (std::size_t i = 1; i < ports.size(); ++i)
         EXPECT_LT(PortNumberOf(ports[i - 1].name), PortNumberOf(ports[i].name));
 }
@@ -38,10 +38,10 @@ TEST(PortEnumeration, ListsLinkedPortsAscendingAndSkipsDanglingLinks) {
 TEST(PortEnumeration, ListSerialPortsNamesThePortsOfAppDirWithTheirDevices) {
     testsupport::TempDir dir;
     serialtest::PtyPeer peer;
-    peer.LinkAs(dir.path(), 40);
-    peer.LinkAs(dir.path(), 9);
+    peer.LinkAs(dir.Path(), 40);
+    peer.LinkAs(dir.Path(), 9);
     testsupport::GlobalsGuard globals;
-    AppDir = dir.path();
+    AppDir = dir.Path();
     const std::vector<SerialPortInfo> ports = ListSerialPorts();
 
     const auto named = [&](const char* name) {
@@ -53,7 +53,7 @@ TEST(PortEnumeration, ListSerialPortsNamesThePortsOfAppDirWithTheirDevices) {
     ASSERT_NE(nine, ports.end());
     ASSERT_NE(forty, ports.end());
     EXPECT_LT(nine, forty);
-    EXPECT_EQ(nine->devicePath, dir.path() + "ports/com9");
+    EXPECT_EQ(nine->devicePath, dir.Path() + "ports/com9");
 }
 
 } // namespace

@@ -36,7 +36,7 @@ std::string NewLogText(const std::string& channel, const std::string& before) {
 class TransactionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        AppDir = dir_.path();
+        AppDir = dir_.Path();
         peer_.LinkAs(AppDir, kPort);
     }
 
@@ -181,7 +181,7 @@ TEST_F(TransactionTest, VanishedPortEndsEmptyAndANewOneServes) {
 }
 
 TEST_F(TransactionTest, PortHeldElsewhereIsSendBadUntilReleased) {
-    const int holder = open(peer_.devicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int holder = open(peer_.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
 

@@ -135,15 +135,15 @@ protected:
     static constexpr int kPort = 4;
 
     void Start(std::vector<std::string> options) {
-        sim_ = std::make_unique<testsupport::SimProcess>(dir_.path(), kPort, options);
+        sim_ = std::make_unique<testsupport::SimProcess>(dir_.Path(), kPort, options);
     }
     // Exact readings, so the expected texts are plain arithmetic.
     void StartExact(std::vector<std::string> options = {}) {
         options.insert(options.end(), {"--noise", "0"});
         Start(options);
     }
-    std::string LinkPath() const { return dir_.path() + "ports/com" + std::to_string(kPort); }
-    std::string TranscriptPath() const { return dir_.path() + "transcript.txt"; }
+    std::string LinkPath() const { return dir_.Path() + "ports/com" + std::to_string(kPort); }
+    std::string TranscriptPath() const { return dir_.Path() + "transcript.txt"; }
     bool LinkExists() const { return std::filesystem::is_symlink(LinkPath()); }
 
     // One transaction as the host makes it: open, write the line, read the reply, close.
@@ -159,7 +159,7 @@ protected:
 
 TEST_F(SimTest, IdentityHasFiveFieldsThenTheDefaultModel) {
     StartExact();
-    EXPECT_EQ(sim_->portName(), "COM4");
+    EXPECT_EQ(sim_->PortName(), "COM4");
     EXPECT_TRUE(std::regex_match(Ask("*IDN?"), std::regex(R"(PSU,SIM,1,SN\d+,V1\.0,PSU3010N\n)")));
 }
 
@@ -384,7 +384,7 @@ TEST_F(SimTest, ExitAfterRemovesTheLinkAndEnds) {
     Start({"--exit-after", "1"});
     ASSERT_TRUE(LinkExists());
     EXPECT_TRUE(testsupport::WaitUntil([&] { return !LinkExists(); }));
-    const int status = sim_->stop();
+    const int status = sim_->Stop();
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
@@ -394,9 +394,9 @@ class SimSignalTest : public SimTest, public ::testing::WithParamInterface<int> 
 TEST_P(SimSignalTest, SignalRemovesTheLinkAndEndsCleanly) {
     Start({});
     ASSERT_TRUE(LinkExists());
-    ASSERT_EQ(kill(sim_->pid(), GetParam()), 0);
+    ASSERT_EQ(kill(sim_->Pid(), GetParam()), 0);
     EXPECT_TRUE(testsupport::WaitUntil([&] { return !LinkExists(); }));
-    const int status = sim_->stop();
+    const int status = sim_->Stop();
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
@@ -405,7 +405,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, SimSignalTest, ::testing::Values(SIGTERM, SIGI
                          [](const auto& info) { return info.param == SIGTERM ? "TERM" : "INT"; });
 
 TEST_F(SimTest, ReplacesAStaleLinkAndPointsItAtItsTerminal) {
-    std::filesystem::create_directories(dir_.path() + "ports");
+    std::filesystem::create_directories(dir_.Path() + "ports");
     std::filesystem::create_symlink("/nonexistent/pts/99", LinkPath());
     Start({});
     EXPECT_EQ(std::filesystem::read_symlink(LinkPath()).string().rfind("/dev/pts/", 0), 0u);
@@ -413,14 +413,14 @@ TEST_F(SimTest, ReplacesAStaleLinkAndPointsItAtItsTerminal) {
 }
 
 TEST_F(SimTest, LinkOptionRegistersThatPathAndPrintsIt) {
-    const std::string link = dir_.path() + "supply-link";
+    const std::string link = dir_.Path() + "supply-link";
     Start({"--link", link});
-    EXPECT_EQ(sim_->portName(), link);
-    EXPECT_FALSE(std::filesystem::exists(dir_.path() + "ports"));
+    EXPECT_EQ(sim_->PortName(), link);
+    EXPECT_FALSE(std::filesystem::exists(dir_.Path() + "ports"));
     RawPort port(link);
     port.Send("*IDN?\n");
     EXPECT_EQ(port.ReadLine().rfind("PSU,SIM,", 0), 0u);
-    sim_->stop();
+    sim_->Stop();
     EXPECT_FALSE(std::filesystem::is_symlink(link));
 }
 
@@ -466,7 +466,7 @@ TEST(SimCommandLine, HelpExitsZeroAndNamesEveryOption) {
 
 TEST(SimCommandLine, BadOptionsExitTwoNamingTheProblem) {
     testsupport::TempDir dir;
-    const std::string link = "--link " + dir.path() + "link";
+    const std::string link = "--link " + dir.Path() + "link";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"--bogus", "--bogus"},
         {link + " --port 0", "--port"},

@@ -77,12 +77,12 @@ TestCertificates::TestCertificates(const std::string& dir)
 MosquittoBroker::MosquittoBroker(BrokerOptions options) : port_(FreeLoopbackPort()) {
     std::string config = "listener " + std::to_string(port_) + " 127.0.0.1\n" + "user " +
                          CurrentUserName() + "\n" + "persistence true\n" + "persistence_location " +
-                         dir_.path() + "\n" + "log_dest file " + dir_.path() + "broker.log\n" +
+                         dir_.Path() + "\n" + "log_dest file " + dir_.Path() + "broker.log\n" +
                          "log_type all\n";
     if (options.users.empty()) {
         config += "allow_anonymous true\n";
     } else {
-        const std::string passwords = dir_.path() + "passwords";
+        const std::string passwords = dir_.Path() + "passwords";
         bool first = true;
         for (const auto& [user, password] : options.users) {
             Run("mosquitto_passwd -b " + std::string(first ? "-c " : "") + passwords + " " + user +
@@ -94,7 +94,7 @@ MosquittoBroker::MosquittoBroker(BrokerOptions options) : port_(FreeLoopbackPort
     if (options.tls)
         config += "cafile " + options.tls->caFile + "\ncertfile " + options.tls->certFile +
                   "\nkeyfile " + options.tls->keyFile + "\n";
-    WriteFile(dir_.path() + "mosquitto.conf", config);
+    WriteFile(dir_.Path() + "mosquitto.conf", config);
     Start();
 }
 
@@ -104,7 +104,7 @@ MosquittoBroker::~MosquittoBroker() {
 
 void MosquittoBroker::Start() {
     const std::string program = BrokerProgram();
-    const std::string config = dir_.path() + "mosquitto.conf";
+    const std::string config = dir_.Path() + "mosquitto.conf";
     pid_ = fork();
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
@@ -132,7 +132,7 @@ void MosquittoBroker::Stop() {
 }
 
 std::string MosquittoBroker::Log() const {
-    return ReadFile(dir_.path() + "broker.log");
+    return ReadFile(dir_.Path() + "broker.log");
 }
 
 MqttSubscriber::MqttSubscriber(int port, const std::string& topicFilter, SubscriberOptions options)

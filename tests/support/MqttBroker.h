@@ -37,7 +37,7 @@ public:
     MosquittoBroker(const MosquittoBroker&) = delete;
     MosquittoBroker& operator=(const MosquittoBroker&) = delete;
 
-    int port() const { return port_; }
+    int Port() const { return port_; }
     // Ends the broker (SIGTERM, which also saves its sessions); Start brings it back on the
     // same port with what it saved.
     void Stop();

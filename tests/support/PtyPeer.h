@@ -15,7 +15,7 @@ public:
     PtyPeer& operator=(const PtyPeer&) = delete;
 
     // The slave device the host opens.
-    const std::string& devicePath() const { return devicePath_; }
+    const std::string& DevicePath() const { return devicePath_; }
     // A descriptor of the slave that the test keeps open, so that the host's close never hangs up.
     int slaveFd() const { return slave_; }
     // Registers the slave as appDir/ports/com<number>.

@@ -12,8 +12,8 @@ namespace testsupport {
 
 class SettingsFixture : public ::testing::Test {
 protected:
-    void SetUp() override { AppDir = dir.path(); }
-    std::string ConfigPath() const { return dir.path() + "config.ini"; }
+    void SetUp() override { AppDir = dir.Path(); }
+    std::string ConfigPath() const { return dir.Path() + "config.ini"; }
 
     GlobalsGuard globals;
     TempDir dir;

@@ -122,17 +122,17 @@ SimProcess::SimProcess(const std::string& appDir, int port,
     close(out[0]);
     auto eol = line.find('\n');
     if (eol == std::string::npos) {
-        stop();
+        Stop();
         throw std::runtime_error("psu-sim did not start: " + line);
     }
     portName_ = line.substr(0, eol);
 }
 
 SimProcess::~SimProcess() {
-    stop();
+    Stop();
 }
 
-int SimProcess::stop() {
+int SimProcess::Stop() {
     if (pid_ <= 0)
         return 0;
     kill(pid_, SIGTERM);

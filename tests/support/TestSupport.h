@@ -18,7 +18,7 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     // The directory path, ending in "/".
-    const std::string& path() const { return path_; }
+    const std::string& Path() const { return path_; }
 
 private:
     std::string path_;
@@ -51,10 +51,10 @@ public:
     SimProcess& operator=(const SimProcess&) = delete;
 
     // The port name it printed ("COM7").
-    const std::string& portName() const { return portName_; }
-    pid_t pid() const { return pid_; }
+    const std::string& PortName() const { return portName_; }
+    pid_t Pid() const { return pid_; }
     // Sends SIGTERM and waits for the exit; returns the exit status as waitpid gives it.
-    int stop();
+    int Stop();
 
 private:
     pid_t pid_ = -1;

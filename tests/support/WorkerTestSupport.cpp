@@ -40,27 +40,27 @@ void RecordingView::ShowSinkProblem(const std::string& problem) {
     threads_.push_back(std::this_thread::get_id());
 }
 
-std::vector<std::string> RecordingView::sinkProblems() const {
+std::vector<std::string> RecordingView::SinkProblems() const {
     std::lock_guard lock(mutex_);
     return sinkProblems_;
 }
 
-std::string RecordingView::marks() const {
+std::string RecordingView::Marks() const {
     std::lock_guard lock(mutex_);
     return marks_;
 }
 
-std::vector<Sample> RecordingView::samples() const {
+std::vector<Sample> RecordingView::Samples() const {
     std::lock_guard lock(mutex_);
     return samples_;
 }
 
-std::vector<Texts> RecordingView::shown() const {
+std::vector<Texts> RecordingView::Shown() const {
     std::lock_guard lock(mutex_);
     return shown_;
 }
 
-std::vector<std::thread::id> RecordingView::callerThreads() const {
+std::vector<std::thread::id> RecordingView::CallerThreads() const {
     std::lock_guard lock(mutex_);
     return threads_;
 }
@@ -138,7 +138,7 @@ void Script::Release() {
     released_.notify_all();
 }
 
-std::vector<std::string> Script::sent() const {
+std::vector<std::string> Script::Sent() const {
     std::lock_guard lock(mutex_);
     return sent_;
 }
@@ -148,7 +148,7 @@ std::size_t Script::SentCount() const {
     return sent_.size();
 }
 
-int64_t Script::droppedAtEnd() const {
+int64_t Script::DroppedAtEnd() const {
     std::lock_guard lock(mutex_);
     return droppedAtEnd_;
 }
@@ -178,17 +178,17 @@ void Script::RecordEnd(int64_t droppedReplies) {
 
 // ---- SinkLog ---------------------------------------------------------------------------------
 
-std::vector<SupplyIdentity> SinkLog::begun() const {
+std::vector<SupplyIdentity> SinkLog::Begun() const {
     std::lock_guard lock(mutex_);
     return begun_;
 }
 
-std::vector<CycleRecord> SinkLog::records() const {
+std::vector<CycleRecord> SinkLog::Records() const {
     std::lock_guard lock(mutex_);
     return records_;
 }
 
-int SinkLog::ends() const {
+int SinkLog::Ends() const {
     std::lock_guard lock(mutex_);
     return ends_;
 }
@@ -213,7 +213,7 @@ void SinkLog::Ended() {
     ++ends_;
 }
 
-std::string SinkLog::problem() const {
+std::string SinkLog::Problem() const {
     std::lock_guard lock(mutex_);
     return problem_;
 }

@@ -36,11 +36,11 @@ public:
     void ShowSinkProblem(const std::string& problem) override;
 
     // What the view was told, in order: 'S' a reading shown, 'M' a reading missing, 'E' the end.
-    std::string marks() const;
-    std::vector<std::string> sinkProblems() const;
-    std::vector<Sample> samples() const;
-    std::vector<Texts> shown() const;
-    std::vector<std::thread::id> callerThreads() const;
+    std::string Marks() const;
+    std::vector<std::string> SinkProblems() const;
+    std::vector<Sample> Samples() const;
+    std::vector<Texts> Shown() const;
+    std::vector<std::thread::id> CallerThreads() const;
     // Makes every later AppendSample throw std::logic_error.
     void FailAppends();
 
@@ -67,7 +67,7 @@ public:
     WindowThread();
     ~WindowThread() override;
     void Synchronize(const std::function<void()>& routine) override;
-    std::thread::id id() const { return thread_.get_id(); }
+    std::thread::id Id() const { return thread_.get_id(); }
 
 private:
     void Run();
@@ -92,10 +92,10 @@ public:
     bool Blocked() const;
     void Release();
 
-    std::vector<std::string> sent() const;
+    std::vector<std::string> Sent() const;
     std::size_t SentCount() const;
     // DroppedReplies of the worker as its destructor saw it; -1 while it runs.
-    int64_t droppedAtEnd() const;
+    int64_t DroppedAtEnd() const;
 
     std::string Answer(const std::string& command);
     void RecordEnd(int64_t droppedReplies);
@@ -113,16 +113,16 @@ private:
 // What a worker's sink was handed. It outlives the sink, which ends with its worker.
 class SinkLog {
 public:
-    std::vector<SupplyIdentity> begun() const;
-    std::vector<CycleRecord> records() const;
-    int ends() const;
+    std::vector<SupplyIdentity> Begun() const;
+    std::vector<CycleRecord> Records() const;
+    int Ends() const;
     // From the next Record on, the sink reports this problem.
     void SetProblem(std::string problem);
 
     void Begun(const SupplyIdentity& identity);
     void Recorded(const CycleRecord& record);
     void Ended();
-    std::string problem() const;
+    std::string Problem() const;
 
 private:
     mutable std::mutex mutex_;
@@ -140,7 +140,7 @@ public:
     }
     void Record(const CycleRecord& record) override { log_.Recorded(record); }
     void End() override { log_.Ended(); }
-    std::string Problem() const override { return log_.problem(); }
+    std::string Problem() const override { return log_.Problem(); }
 
 private:
     SinkLog& log_;

@@ -39,12 +39,12 @@ bool PumpFor(const std::function<bool()>& condition, int limitMs) {
 }
 
 void WindowTest::SetUp() {
-    AppDir = dir.path();
+    AppDir = dir.Path();
     ComPortName = "com1";
     ComBaudRate = 115200;
     RatedVoltage = 0;
     RatedCurrent = 0;
-    transcriptPath = dir.path() + "transcript.txt";
+    transcriptPath = dir.Path() + "transcript.txt";
 }
 
 void WindowTest::TearDown() {
@@ -68,13 +68,13 @@ void WindowTest::CreateWindow() {
 void WindowTest::StartSim(int port, const std::vector<std::string>& options) {
     std::vector<std::string> all = {"--noise", "0", "--transcript", transcriptPath};
     all.insert(all.end(), options.begin(), options.end());
-    sim = std::make_unique<testsupport::SimProcess>(dir.path(), port, all);
-    ComPortName = sim->portName();
+    sim = std::make_unique<testsupport::SimProcess>(dir.Path(), port, all);
+    ComPortName = sim->PortName();
 }
 
 void WindowTest::LinkPort(int port, const std::string& device) {
-    std::filesystem::create_directories(dir.path() + "ports");
-    std::filesystem::create_symlink(device, dir.path() + "ports/com" + std::to_string(port));
+    std::filesystem::create_directories(dir.Path() + "ports");
+    std::filesystem::create_symlink(device, dir.Path() + "ports/com" + std::to_string(port));
 }
 
 SeenBox WindowTest::Connect() {

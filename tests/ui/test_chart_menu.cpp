@@ -97,9 +97,9 @@ struct PictureCase {
 class SavePicture : public ChartMenuTest, public ::testing::WithParamInterface<PictureCase> {};
 
 TEST_P(SavePicture, TakesTheKindFromTheExtensionAtLeastAtTheChartsSize) {
-    chosenPath = QString::fromStdString(dir.path() + GetParam().chosen);
+    chosenPath = QString::fromStdString(dir.Path() + GetParam().chosen);
     Choose(QStringLiteral("保存图片…"));
-    const QString saved = QString::fromStdString(dir.path() + GetParam().saved);
+    const QString saved = QString::fromStdString(dir.Path() + GetParam().saved);
     ASSERT_TRUE(QFile::exists(saved)) << saved.toStdString();
     if (std::string(GetParam().format) == "PDF") {
         EXPECT_EQ(testsupport::ReadFile(saved.toStdString()).substr(0, 5), "%PDF-");
@@ -125,7 +125,7 @@ TEST_F(ChartMenuTest, ACancelledDialogSavesNothing) {
     chosenPath.clear();
     Choose(QStringLiteral("保存图片…"));
     Choose(QStringLiteral("导出数据…"));
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 
 TEST_F(ChartMenuTest, CopyPutsThePictureOnTheClipboard) {
@@ -138,18 +138,18 @@ TEST_F(ChartMenuTest, CopyPutsThePictureOnTheClipboard) {
 
 TEST_F(ChartMenuTest, ExportWritesEveryPointAsCsv) {
     chart.AppendPoint(101, 1e-5);
-    chosenPath = QString::fromStdString(dir.path() + "points.csv");
+    chosenPath = QString::fromStdString(dir.Path() + "points.csv");
     Choose(QStringLiteral("导出数据…"));
     std::string expected = "sample,voltage_V\r\n";
     for (int x = 1; x <= 100; ++x)
         expected += std::to_string(x) + "," + std::to_string(x % 30) + ".25\r\n";
     expected += "101,1e-05\r\n";
-    EXPECT_EQ(testsupport::ReadFile(dir.path() + "points.csv"), expected);
+    EXPECT_EQ(testsupport::ReadFile(dir.Path() + "points.csv"), expected);
 }
 
 TEST_F(ChartMenuTest, AnExportThatCannotBeWrittenSaysSo) {
     // A directory where the file should go: the box appears and is dismissed.
-    const QString path = QString::fromStdString(dir.path());
+    const QString path = QString::fromStdString(dir.Path());
     QString shown;
     QTimer::singleShot(0, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {

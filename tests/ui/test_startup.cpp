@@ -70,7 +70,7 @@ class Startup : public WindowTest, public ::testing::WithParamInterface<StartupC
 TEST_P(Startup, StartsWithTheSettingsOrStopsWithTheErrorBox) {
     const StartupCase& c = GetParam();
     if (c.config)
-        testsupport::WriteFile(dir.path() + "config.ini", *c.config);
+        testsupport::WriteFile(dir.Path() + "config.ini", *c.config);
     BoxAnswerer answerer;
     MainWindowCloser closer;
 
@@ -108,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.what); });
 
 TEST_F(WindowTest, StartupWithADirectoryNamedConfigIniUsesTheDefaults) {
-    fs::create_directory(dir.path() + "config.ini");
+    fs::create_directory(dir.Path() + "config.ini");
     MainWindowCloser closer;
     EXPECT_EQ(RunApplication(*qobject_cast<QApplication*>(QCoreApplication::instance())), 0);
     EXPECT_TRUE(closer.shown);

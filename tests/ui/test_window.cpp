@@ -124,7 +124,7 @@ TEST_F(WindowTest, ConnectIdentifiesShowsFirstReadingSavesSettingsAndStartsWorke
     EXPECT_EQ(window->cht1->Series()->dataCount(), 0) << "the connect reading is not plotted";
     EXPECT_NE(Worker.load(), nullptr);
     EXPECT_TRUE(AllEnabled(*window));
-    EXPECT_EQ(testsupport::ReadFile(dir.path() + "config.ini"),
+    EXPECT_EQ(testsupport::ReadFile(dir.Path() + "config.ini"),
               "[com Info]\r\ncom=COM7\r\nbaut=115200\r\n");
 
     // The worker's first point arrives one interval later, as sample 1.

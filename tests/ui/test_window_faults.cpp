@@ -58,19 +58,19 @@ TEST_F(WindowTest, VanishedPortChangesNothingAndPollingResumesWhenItIsBack) {
     ASSERT_TRUE(PumpFor([&] { return window->cht1->Series()->dataCount() >= 2; }));
     TbaseThread* const worker = Worker.load();
     const QString memo = window->mm1->toPlainText();
-    sim->stop();
+    sim->Stop();
 
     // Once a transaction has failed, the last reading is in the window; later ones change nothing.
-    ASSERT_TRUE(PumpFor([&] { return SendBadCount(dir.path()) >= 1; }));
+    ASSERT_TRUE(PumpFor([&] { return SendBadCount(dir.Path()) >= 1; }));
     const QStringList readouts = Readouts(*window);
     const int points = window->cht1->Series()->dataCount();
-    ASSERT_TRUE(PumpFor([&] { return SendBadCount(dir.path()) >= 4; }));
+    ASSERT_TRUE(PumpFor([&] { return SendBadCount(dir.Path()) >= 4; }));
     EXPECT_EQ(Readouts(*window), readouts);
     for (const TrendChart* chart : {window->cht1, window->cht2, window->cht3})
         EXPECT_EQ(chart->Series()->dataCount(), points);
 
     // The same port again; ComPortName stays as it is, since the worker reads it.
-    sim = std::make_unique<testsupport::SimProcess>(dir.path(), 12,
+    sim = std::make_unique<testsupport::SimProcess>(dir.Path(), 12,
                                                     std::vector<std::string>{"--noise", "0"});
     ASSERT_TRUE(PumpFor([&] { return window->cht1->Series()->dataCount() > points; }));
     EXPECT_EQ(Worker.load(), worker) << "the same worker reads again";
@@ -135,7 +135,7 @@ class StaleReadouts : public WindowTest, public ::testing::WithParamInterface<St
 protected:
     static constexpr int kPort = 130;
     void StartScriptedSupply() {
-        peer.LinkAs(dir.path(), kPort);
+        peer.LinkAs(dir.Path(), kPort);
         supply.emplace(peer, [this](const std::string& line) -> std::optional<std::string> {
             if (line == CmdIdentify)
                 return refuseIdentity ? std::nullopt : std::optional(kGoodIdentity);
@@ -187,7 +187,7 @@ TEST_P(StaleReadouts, ShowTheDisabledColourAndTheTimeOfTheLastGoodReadingUntilTh
     case Staleness::GarbledReply:
         break; // the worker's second poll is garbled
     case Staleness::PortVanishes:
-        sim->stop();
+        sim->Stop();
         break;
     case Staleness::WorkerEnds:
         refuseIdentity = true;
@@ -215,7 +215,7 @@ TEST_P(StaleReadouts, ShowTheDisabledColourAndTheTimeOfTheLastGoodReadingUntilTh
     case Staleness::GarbledReply:
         break; // the third poll is good again
     case Staleness::PortVanishes:
-        sim = std::make_unique<testsupport::SimProcess>(dir.path(), kPort,
+        sim = std::make_unique<testsupport::SimProcess>(dir.Path(), kPort,
                                                         std::vector<std::string>{"--noise", "0"});
         break;
     case Staleness::WorkerEnds:
@@ -265,7 +265,7 @@ void PrintTo(const RefusedSave& c, std::ostream* out) {
 class SaveRefused : public WindowTest, public ::testing::WithParamInterface<RefusedSave> {};
 
 TEST_P(SaveRefused, ShowsTheErrorStartsNoWorkerAndReenablesTheButtons) {
-    const std::string config = dir.path() + "config.ini";
+    const std::string config = dir.Path() + "config.ini";
     GetParam().prepare(config);
     const std::string before = testsupport::ReadFile(config);
     StartSim(15);
@@ -320,7 +320,7 @@ protected:
 TEST_P(MalformedAtConnect, EndsInItsDefinedOutcome) {
     const ConnectCase& c = GetParam();
     serialtest::PtyPeer peer;
-    peer.LinkAs(dir.path(), kPort);
+    peer.LinkAs(dir.Path(), kPort);
     serialtest::PeerResponder supply(peer, [&](const std::string& line) {
         return line == CmdIdentify ? c.identity : c.readings;
     });
@@ -335,7 +335,7 @@ TEST_P(MalformedAtConnect, EndsInItsDefinedOutcome) {
     EXPECT_EQ(Readouts(*window), c.readouts);
     EXPECT_EQ(Worker.load() != nullptr, c.workerStarts);
     EXPECT_TRUE(window->b1->isEnabled());
-    EXPECT_EQ(fs::exists(dir.path() + "config.ini"), c.workerStarts);
+    EXPECT_EQ(fs::exists(dir.Path() + "config.ini"), c.workerStarts);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -425,7 +425,7 @@ void PrintTo(const FailureCase& c, std::ostream* out) {
 class ConnectFailure : public WindowTest, public ::testing::WithParamInterface<FailureCase> {
 protected:
     static constexpr int kPort = 131;
-    const std::string portPath = dir.path() + "ports/com" + std::to_string(kPort);
+    const std::string portPath = dir.Path() + "ports/com" + std::to_string(kPort);
 };
 
 TEST_P(ConnectFailure, ShowsTheBoxWithItsCauseAndLeavesNothingBehind) {
@@ -443,8 +443,8 @@ TEST_P(ConnectFailure, ShowsTheBoxWithItsCauseAndLeavesNothingBehind) {
         LinkPort(kPort, "/dev/null");
         break;
     case PortFault::HeldElsewhere:
-        peer.LinkAs(dir.path(), kPort);
-        holder.emplace(peer.devicePath());
+        peer.LinkAs(dir.Path(), kPort);
+        holder.emplace(peer.DevicePath());
         ASSERT_TRUE(holder->held());
         break;
     case PortFault::Silent:
@@ -455,7 +455,7 @@ TEST_P(ConnectFailure, ShowsTheBoxWithItsCauseAndLeavesNothingBehind) {
     if (c.fault == PortFault::DeviceGone) {
         // Listed when the window was made; the link dangles by the time of the connect.
         fs::remove(portPath);
-        fs::create_symlink(dir.path() + "gone", portPath);
+        fs::create_symlink(dir.Path() + "gone", portPath);
     }
 
     const SeenBox box = Connect();
@@ -463,7 +463,7 @@ TEST_P(ConnectFailure, ShowsTheBoxWithItsCauseAndLeavesNothingBehind) {
     EXPECT_TRUE(box.shown);
     EXPECT_EQ(box.title, "提示");
     EXPECT_EQ(box.text, "连接失败。");
-    EXPECT_EQ(box.informative, QString(c.detail).replace("%1", QString::fromStdString(dir.path())));
+    EXPECT_EQ(box.informative, QString(c.detail).replace("%1", QString::fromStdString(dir.Path())));
     EXPECT_EQ(box.icon, QMessageBox::Warning);
     EXPECT_EQ(box.buttons, QMessageBox::Ok);
     for (const QPushButton* button : window->findChildren<QPushButton*>())
@@ -471,7 +471,7 @@ TEST_P(ConnectFailure, ShowsTheBoxWithItsCauseAndLeavesNothingBehind) {
     EXPECT_TRUE(window->mm1->toPlainText().isEmpty());
     EXPECT_EQ(Readouts(*window), kUntouched);
     EXPECT_EQ(Worker.load(), nullptr);
-    EXPECT_FALSE(fs::exists(dir.path() + "config.ini"));
+    EXPECT_FALSE(fs::exists(dir.Path() + "config.ini"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -489,7 +489,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(WindowTest, IdentityWithBlanksAndCrLfIsTrimmedAndItsLowerCaseMarkCounts) {
     serialtest::PtyPeer peer;
-    peer.LinkAs(dir.path(), 21);
+    peer.LinkAs(dir.Path(), 21);
     serialtest::PeerResponder supply(
         peer, [](const std::string& line) -> std::optional<std::string> {
             return line == CmdIdentify ? "\t A,B,C,SN9,V2,XYZ3010a \r\n" : "1,2,3\n";

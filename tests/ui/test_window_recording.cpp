@@ -18,7 +18,7 @@ class WindowRecordingTest : public WindowTest {
 protected:
     // The one recording under AppDir/Data, or empty while there is none.
     std::string RecordingPath(const std::string& extension = ".csv") const {
-        const std::string base = dir.path() + "Data";
+        const std::string base = dir.Path() + "Data";
         std::vector<std::string> found;
         if (fs::is_directory(base))
             for (const auto& entry : fs::recursive_directory_iterator(base))
@@ -50,8 +50,8 @@ TEST_F(WindowRecordingTest, AConnectRecordsEveryReadingAndTheSetpointSentWithThe
 }
 
 TEST_F(WindowRecordingTest, ARefusedDirectoryShowsInTheReadoutsToolTipWhilePointsArrive) {
-    Recording = {true, dir.path() + "blocked/"};
-    testsupport::WriteFile(dir.path() + "blocked", "a file where the directory should be");
+    Recording = {true, dir.Path() + "blocked/"};
+    testsupport::WriteFile(dir.Path() + "blocked", "a file where the directory should be");
     StartSim(5);
     CreateWindow();
     ASSERT_FALSE(Connect().shown);
@@ -67,7 +67,7 @@ TEST_F(WindowRecordingTest, RecordingTurnedOffMakesNoFile) {
     CreateWindow();
     ASSERT_FALSE(Connect().shown);
     ASSERT_TRUE(PumpFor([&] { return window->cht1->Series()->dataCount() >= 2; }));
-    EXPECT_FALSE(fs::exists(dir.path() + "Data"));
+    EXPECT_FALSE(fs::exists(dir.Path() + "Data"));
 }
 
 } // namespace

@@ -50,7 +50,7 @@ protected:
     }
 
     bool WaitForShown(std::size_t count) {
-        return testsupport::WaitUntil([&] { return view.shown().size() >= count; });
+        return testsupport::WaitUntil([&] { return view.Shown().size() >= count; });
     }
 
     testsupport::GlobalsGuard globals;
@@ -65,11 +65,11 @@ TEST_F(WorkerTest, EachCycleCountsAppendsAndShowsOnTheWindowThread) {
     StartWorker(window);
     ASSERT_TRUE(WaitForShown(2));
 
-    EXPECT_EQ(view.samples(), (std::vector<Sample>{{1, 12.0, 1.5, 18.0}, {2, 12.1, 1.4, 16.94}}));
-    EXPECT_EQ(view.shown(),
+    EXPECT_EQ(view.Samples(), (std::vector<Sample>{{1, 12.0, 1.5, 18.0}, {2, 12.1, 1.4, 16.94}}));
+    EXPECT_EQ(view.Shown(),
               (std::vector<Texts>{{"12.00", "1.50", "18.00"}, {"12.10", "1.40", "16.94"}}));
-    for (std::thread::id caller : view.callerThreads())
-        EXPECT_EQ(caller, window.id());
+    for (std::thread::id caller : view.CallerThreads())
+        EXPECT_EQ(caller, window.Id());
 }
 
 TEST_F(WorkerTest, SendsOneQueuedLinePerCycleEachFollowedByAPoll) {
@@ -78,7 +78,7 @@ TEST_F(WorkerTest, SendsOneQueuedLinePerCycleEachFollowedByAPoll) {
     StartWorker(direct);
     ASSERT_TRUE(testsupport::WaitUntil([&] { return script.SentCount() >= 5; }));
 
-    const std::vector<std::string> sent = script.sent();
+    const std::vector<std::string> sent = script.Sent();
     EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + 5),
               (std::vector<std::string>{"L1", CmdReadAll, "L2", CmdReadAll, CmdReadAll}));
     EXPECT_EQ(CommandQueue.Count(), 0u);
@@ -89,7 +89,7 @@ TEST_F(WorkerTest, EmptyRepliesCountNothingAndPollingGoesOn) {
     StartWorker(window);
     ASSERT_TRUE(WaitForShown(1));
 
-    EXPECT_EQ(view.samples(), (std::vector<Sample>{{1, 4, 5, 6}}));
+    EXPECT_EQ(view.Samples(), (std::vector<Sample>{{1, 4, 5, 6}}));
     EXPECT_GE(script.SentCount(), 3u);
 }
 
@@ -100,12 +100,12 @@ TEST_F(WorkerTest, TellsTheViewOfEveryPollWithoutAReadingAndOfItsEnd) {
     RequestWorkerStop();
     ASSERT_TRUE(WaitForEnd());
 
-    const std::string marks = view.marks();
+    const std::string marks = view.Marks();
     EXPECT_EQ(marks.substr(0, 3), "MMS") << "an empty and a dropped reply, then a reading";
     EXPECT_EQ(marks.back(), 'E');
     EXPECT_EQ(marks.find('E'), marks.size() - 1) << "the end is told once, last";
-    for (std::thread::id caller : view.callerThreads())
-        EXPECT_EQ(caller, window.id());
+    for (std::thread::id caller : view.CallerThreads())
+        EXPECT_EQ(caller, window.Id());
 }
 
 TEST_F(WorkerTest, ALaterWorkerCountsFromOneAndPlacesItsPointsAfterItsBase) {
@@ -122,7 +122,7 @@ TEST_F(WorkerTest, ALaterWorkerCountsFromOneAndPlacesItsPointsAfterItsBase) {
     second->SampleBase = 1;
     LaunchWorker(std::move(second));
     ASSERT_TRUE(WaitForShown(3));
-    EXPECT_EQ(view.samples(), (std::vector<Sample>{{1, 1, 2, 3}, {2, 4, 5, 6}, {3, 7, 8, 9}}));
+    EXPECT_EQ(view.Samples(), (std::vector<Sample>{{1, 1, 2, 3}, {2, 4, 5, 6}, {3, 7, 8, 9}}));
 }
 
 // ---- The sink -------------------------------------------------------------------------------
@@ -142,10 +142,10 @@ TEST_F(WorkerTest, HandsItsSinkEveryCycleWithAReadingOrACommand) {
     RequestWorkerStop();
     ASSERT_TRUE(WaitForEnd());
 
-    ASSERT_EQ(log.begun().size(), 1u);
-    EXPECT_EQ(log.begun()[0].portName, "COM9");
-    EXPECT_EQ(log.begun()[0].ratedVoltage, 30);
-    const std::vector<CycleRecord> records = log.records();
+    ASSERT_EQ(log.Begun().size(), 1u);
+    EXPECT_EQ(log.Begun()[0].portName, "COM9");
+    EXPECT_EQ(log.Begun()[0].ratedVoltage, 30);
+    const std::vector<CycleRecord> records = log.Records();
     ASSERT_EQ(records.size(), 2u) << "a cycle without a reading or a command is not recorded";
     EXPECT_EQ(records[0].sample, 11);
     ASSERT_TRUE(records[0].reading.has_value());
@@ -154,7 +154,7 @@ TEST_F(WorkerTest, HandsItsSinkEveryCycleWithAReadingOrACommand) {
     EXPECT_EQ(records[1].sample, 12) << "the dropped reply was still counted";
     EXPECT_FALSE(records[1].reading.has_value());
     EXPECT_EQ(records[1].event, "L2 -> OK");
-    EXPECT_EQ(log.ends(), 1);
+    EXPECT_EQ(log.Ends(), 1);
 }
 
 TEST_F(WorkerTest, ASinkProblemReachesTheViewAndStandardErrorOncePerChange) {
@@ -169,7 +169,7 @@ TEST_F(WorkerTest, ASinkProblemReachesTheViewAndStandardErrorOncePerChange) {
     const std::string said = ::testing::internal::GetCapturedStderr();
     ASSERT_TRUE(shown && ended);
 
-    EXPECT_EQ(view.sinkProblems(), (std::vector<std::string>{"记录文件无法写入"}));
+    EXPECT_EQ(view.SinkProblems(), (std::vector<std::string>{"记录文件无法写入"}));
     const std::size_t first = said.find("记录文件无法写入");
     ASSERT_NE(first, std::string::npos);
     EXPECT_EQ(said.find("记录文件无法写入", first + 1), std::string::npos) << said;
@@ -185,12 +185,12 @@ TEST_P(WorkerBadReplyTest, IsDroppedWholeAndPollingGoesOn) {
     ASSERT_TRUE(WaitForShown(1));
 
     // The bad reply was counted (X = 2 next) but left no point and no text behind.
-    EXPECT_EQ(view.samples(), (std::vector<Sample>{{2, 5, 6, 7}}));
-    EXPECT_EQ(view.shown(), (std::vector<Texts>{{"5", "6", "7"}}));
+    EXPECT_EQ(view.Samples(), (std::vector<Sample>{{2, 5, 6, 7}}));
+    EXPECT_EQ(view.Shown(), (std::vector<Texts>{{"5", "6", "7"}}));
 
     StopRequested = true;
     ASSERT_TRUE(WaitForEnd());
-    EXPECT_EQ(script.droppedAtEnd(), 1);
+    EXPECT_EQ(script.DroppedAtEnd(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Replies, WorkerBadReplyTest,
@@ -209,10 +209,10 @@ TEST_F(WorkerTest, AFailingTransactionEndsTheWorkerAndSaysWhyOnStandardError) {
     const bool ended = WaitForEnd();
     const std::string said = ::testing::internal::GetCapturedStderr();
     ASSERT_TRUE(ended);
-    EXPECT_EQ(script.sent(), (std::vector<std::string>{CmdReadAll}));
-    EXPECT_TRUE(view.shown().empty());
+    EXPECT_EQ(script.Sent(), (std::vector<std::string>{CmdReadAll}));
+    EXPECT_TRUE(view.Shown().empty());
     EXPECT_NE(said.find("port exploded"), std::string::npos) << said;
-    EXPECT_EQ(view.marks(), "E");
+    EXPECT_EQ(view.Marks(), "E");
 }
 
 TEST_F(WorkerTest, AFailureInsideTheWindowCallEndsTheWorkerAndSaysWhy) {
@@ -223,9 +223,9 @@ TEST_F(WorkerTest, AFailureInsideTheWindowCallEndsTheWorkerAndSaysWhy) {
     const bool ended = WaitForEnd();
     const std::string said = ::testing::internal::GetCapturedStderr();
     ASSERT_TRUE(ended);
-    EXPECT_EQ(script.sent(), (std::vector<std::string>{CmdReadAll}));
-    EXPECT_TRUE(view.shown().empty());
-    EXPECT_EQ(script.droppedAtEnd(), 0);
+    EXPECT_EQ(script.Sent(), (std::vector<std::string>{CmdReadAll}));
+    EXPECT_TRUE(view.Shown().empty());
+    EXPECT_EQ(script.DroppedAtEnd(), 0);
     EXPECT_NE(said.find("chart refused the point"), std::string::npos) << said;
 }
 
@@ -245,7 +245,7 @@ TEST_F(WorkerTest, StopRequestsRacingAWorkerThatEndsOnItsOwn) {
     }
     ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(Worker.load(), nullptr);
-    EXPECT_EQ(view.marks(), std::string(300, 'E'));
+    EXPECT_EQ(view.Marks(), std::string(300, 'E'));
 }
 
 // ---- The three stop tests --------------------------------------------------------------------
@@ -279,7 +279,7 @@ TEST_P(WorkerStopTest, DuringTheWaitSkipsSendAndPoll) {
     GetParam().stop(*worker);
     ASSERT_TRUE(WaitForEnd());
 
-    EXPECT_EQ(script.sent(), (std::vector<std::string>{CmdReadAll}));
+    EXPECT_EQ(script.Sent(), (std::vector<std::string>{CmdReadAll}));
     EXPECT_EQ(CommandQueue.Count(), 1u) << "the queued line stays for the next worker";
 }
 
@@ -293,8 +293,8 @@ TEST_P(WorkerStopTest, DuringTheSendSkipsThePoll) {
     script.Release();
     ASSERT_TRUE(WaitForEnd());
 
-    EXPECT_EQ(script.sent(), (std::vector<std::string>{"L1"}));
-    EXPECT_TRUE(view.shown().empty());
+    EXPECT_EQ(script.Sent(), (std::vector<std::string>{"L1"}));
+    EXPECT_TRUE(view.Shown().empty());
 }
 
 TEST_P(WorkerStopTest, DuringThePollStillShowsThatReading) {
@@ -306,8 +306,8 @@ TEST_P(WorkerStopTest, DuringThePollStillShowsThatReading) {
     script.Release();
     ASSERT_TRUE(WaitForEnd());
 
-    EXPECT_EQ(script.sent(), (std::vector<std::string>{CmdReadAll}));
-    EXPECT_EQ(view.shown(), (std::vector<Texts>{{"1", "2", "3"}}));
+    EXPECT_EQ(script.Sent(), (std::vector<std::string>{CmdReadAll}));
+    EXPECT_EQ(view.Shown(), (std::vector<Texts>{{"1", "2", "3"}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, WorkerStopTest, ::testing::ValuesIn(kStopWays), StopWayName);
@@ -317,7 +317,7 @@ TEST_F(WorkerTest, StopRequestedBeforeStartEndsAtOnceAndClearsWorker) {
     CommandQueue.Append("L1");
     StartWorker(direct, 60'000);
     ASSERT_TRUE(WaitForEnd());
-    EXPECT_TRUE(script.sent().empty());
+    EXPECT_TRUE(script.Sent().empty());
     EXPECT_EQ(CommandQueue.Count(), 1u);
 }
 
