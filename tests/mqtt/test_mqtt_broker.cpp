@@ -112,6 +112,8 @@ TEST(MqttBroker, AWorkersSinksFromTheStartUpSettingsRecordAndPublishBoth) {
     std::unique_ptr<IReadingSink> sinks = MakeReadingSink();
     ASSERT_NE(sinks, nullptr);
     sinks->Begin(kIdentity, kTime);
+    // The publisher is connected once its status is out; End gives a slow connect no more time.
+    ASSERT_TRUE(subscriber.WaitForCount("line/7/status", 1));
     sinks->Record(Reading(1));
     sinks->End();
     sinks.reset();

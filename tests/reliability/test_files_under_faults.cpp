@@ -59,21 +59,8 @@ class KilledSave : public testsupport::SettingsFixture {
 protected:
     // Starts a saving child, kills it after the given time and reaps it.
     void KillASaverAfter(std::chrono::microseconds delay) {
-        int started[2];
-        ASSERT_EQ(pipe(started), 0);
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0)
-            SaveForEver(a, b, started[1]);
-        close(started[1]);
-        char byte;
-        ASSERT_EQ(read(started[0], &byte, 1), 1);
-        close(started[0]);
-        std::this_thread::sleep_for(delay); // a random moment of its work, not a wait for it
-        ASSERT_EQ(kill(pid, SIGKILL), 0);
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the saver ended by itself: status " << status;
+        testsupport::KillAWorkingChildAfter([&](int started) { SaveForEver(a, b, started); },
+                                            delay);
     }
 
     // The mean time of a save, measured in this process.

@@ -87,21 +87,7 @@ CycleRecord NthRecord(long n) {
 
 // Starts a recording child, kills it after the delay and reaps it.
 void KillARecorderAfter(const std::string& base, std::chrono::microseconds delay) {
-    int started[2];
-    ASSERT_EQ(pipe(started), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0)
-        RecordForEver(base, started[1]);
-    close(started[1]);
-    char byte;
-    ASSERT_EQ(read(started[0], &byte, 1), 1) << "the recorder could not begin";
-    close(started[0]);
-    std::this_thread::sleep_for(delay); // a random moment of its work, not a wait for it
-    ASSERT_EQ(kill(pid, SIGKILL), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the recorder ended by itself: status " << status;
+    testsupport::KillAWorkingChildAfter([&](int started) { RecordForEver(base, started); }, delay);
 }
 
 TEST(KilledRecording, LeavesEveryRowButPossiblyTheLastWhole) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
@@ -67,6 +68,27 @@ void MakeTerminalRaw(int fd) {
     tcgetattr(fd, &tio);
     cfmakeraw(&tio);
     tcsetattr(fd, TCSANOW, &tio);
+}
+
+void KillAWorkingChildAfter(const std::function<void(int startedFd)>& work,
+                            std::chrono::microseconds delay) {
+    int started[2];
+    ASSERT_EQ(pipe(started), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        work(started[1]);
+        _exit(0); // work never returns on its own; a child that does is reported below
+    }
+    close(started[1]);
+    char byte;
+    ASSERT_EQ(read(started[0], &byte, 1), 1) << "the child could not begin";
+    close(started[0]);
+    std::this_thread::sleep_for(delay);
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended by itself: status " << status;
 }
 
 std::string ReadFile(const std::string& path) {

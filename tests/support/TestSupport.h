@@ -38,6 +38,12 @@ bool WriteAllWithin(int fd, const std::string& bytes, std::chrono::milliseconds 
 // Sets the terminal raw (no echo, no line editing, no CR/LF translation), as a serial line is.
 void MakeTerminalRaw(int fd);
 
+// Forks a child that runs work(startedFd): it writes one byte to startedFd once it has begun and
+// then works until it is killed. Kills it with SIGKILL after the delay (a moment of its work, not
+// a wait for it) and reaps it; the test fails when it could not begin or ended by itself.
+void KillAWorkingChildAfter(const std::function<void(int startedFd)>& work,
+                            std::chrono::microseconds delay);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 
